@@ -1,0 +1,62 @@
+#pragma once
+// Fourth layer: the host's Modbus RTU master for one serial device. It
+// frames requests, checks replies and hands the registers of a good reply
+// to the device's payload handler.
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "host/smd_spdevice.h"
+
+class SPModbus : public SMDSPDevice {
+public:
+  enum tab_type { TAB_BITS = 0, TAB_INPUT_BITS = 1, TAB_REGISTERS = 2, TAB_INPUT_REGISTERS = 3 };
+
+  // The largest read that Modbus allows.
+  static constexpr unsigned kResponseRegisters = 125;
+  // The largest write that Modbus allows.
+  static constexpr unsigned kMaxWriteRegisters = 123;
+
+  ~SPModbus() override;
+
+  int InitSetting(const Json::Value& config) override;
+  int process(unsigned char* data, unsigned int length) override;
+
+  // slot 31: one good reply, its registers in response_.
+  virtual int process_payload(tab_type type, unsigned int count) = 0;
+  // slot 32: a reply that failed its checks, or none at all.
+  virtual int on_error();
+
+  // Queue one request each; the reply comes back through process(). The
+  // request goes to the back end as a whole RTU frame, CRC included.
+  int modbus_read_registers(int start, int count);
+  int modbus_write_register(int address, int value);
+  int modbus_write_registers(int address, int count, const std::uint16_t* values);
+
+  // What the reply to the last request must look like.
+  struct PendingRequest {
+    std::uint8_t function = 0;  // 0: nothing pending
+    std::uint16_t address = 0;
+    std::uint16_t count = 0;
+  };
+  PendingRequest Pending() const;
+
+  // Called by the back end when it puts a request frame on the line, so that
+  // the expected reply always matches the frame actually sent, whichever
+  // thread queued it.
+  void expect_reply_to(const unsigned char* frame, unsigned int length);
+
+  // Written by status refreshes and commands on different host threads.
+  std::atomic<int> requestState_{0};
+  std::uint8_t modbusSetting_ = 0;
+  std::uint8_t slaveAddress_ = 1;
+  // Registers of the reply being handled, native byte order.
+  std::uint16_t response_[kResponseRegisters] = {};
+
+private:
+  int send_request(const std::uint8_t* pdu, unsigned pduLength);
+  int reject(const char* why);
+
+  mutable std::mutex modbusMutex_;
+  PendingRequest pending_;
+};

@@ -1,0 +1,126 @@
+// The host's Modbus RTU master: request framing and reply checks.
+#include "host/sp_modbus.h"
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "host/backend.h"
+#include "host/rtu.h"
+
+namespace {
+
+constexpr std::uint8_t kReadHolding = 0x03;
+constexpr std::uint8_t kWriteSingle = 0x06;
+constexpr std::uint8_t kWriteMultiple = 0x10;
+
+std::uint16_t word_at(const unsigned char* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
+
+void put_word(std::vector<std::uint8_t>& f, unsigned v) {
+  f.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
+  f.push_back(static_cast<std::uint8_t>(v & 0xFF));
+}
+
+}  // namespace
+
+SPModbus::~SPModbus() = default;
+
+int SPModbus::InitSetting(const Json::Value& config) { return host::backend().init_setting(*this, config); }
+
+int SPModbus::on_error() {
+  std::cout << "SPModbus get error" << std::endl;
+  return 0;
+}
+
+SPModbus::PendingRequest SPModbus::Pending() const {
+  std::lock_guard<std::mutex> lock(modbusMutex_);
+  return pending_;
+}
+
+int SPModbus::send_request(const std::uint8_t* pdu, unsigned pduLength) {
+  std::vector<std::uint8_t> frame;
+  frame.reserve(pduLength + 3);
+  frame.push_back(slaveAddress_);
+  frame.insert(frame.end(), pdu, pdu + pduLength);
+  host::append_crc(frame);
+  return SendData(frame.data(), static_cast<unsigned>(frame.size()));
+}
+
+int SPModbus::modbus_read_registers(int start, int count) {
+  if (start < 0 || start > 0xFFFF || count < 1 || count > static_cast<int>(kResponseRegisters)) return -1;
+  std::vector<std::uint8_t> pdu{kReadHolding};
+  put_word(pdu, static_cast<unsigned>(start));
+  put_word(pdu, static_cast<unsigned>(count));
+  return send_request(pdu.data(), static_cast<unsigned>(pdu.size()));
+}
+
+int SPModbus::modbus_write_register(int address, int value) {
+  if (address < 0 || address > 0xFFFF) return -1;
+  std::vector<std::uint8_t> pdu{kWriteSingle};
+  put_word(pdu, static_cast<unsigned>(address));
+  put_word(pdu, static_cast<unsigned>(value) & 0xFFFF);
+  return send_request(pdu.data(), static_cast<unsigned>(pdu.size()));
+}
+
+int SPModbus::modbus_write_registers(int address, int count, const std::uint16_t* values) {
+  if (address < 0 || address > 0xFFFF || count < 1 || count > static_cast<int>(kMaxWriteRegisters) || !values)
+    return -1;
+  std::vector<std::uint8_t> pdu{kWriteMultiple};
+  put_word(pdu, static_cast<unsigned>(address));
+  put_word(pdu, static_cast<unsigned>(count));
+  pdu.push_back(static_cast<std::uint8_t>(2 * count));
+  for (int i = 0; i < count; ++i) put_word(pdu, values[i]);
+  return send_request(pdu.data(), static_cast<unsigned>(pdu.size()));
+}
+
+void SPModbus::expect_reply_to(const unsigned char* frame, unsigned int length) {
+  PendingRequest next;
+  if (frame != nullptr && length >= 6) {
+    next.function = frame[1];
+    next.address = word_at(frame + 2);
+    next.count = next.function == kWriteSingle ? 1 : word_at(frame + 4);
+  }
+  std::lock_guard<std::mutex> lock(modbusMutex_);
+  pending_ = next;
+}
+
+int SPModbus::reject(const char* why) {
+  host::backend().modbus_error(*this, why);
+  return on_error();
+}
+
+int SPModbus::process(unsigned char* data, unsigned int length) {
+  if (data == nullptr || length < 5) return reject("short frame");
+  if (!host::crc_ok(data, length)) return reject("bad CRC");
+  if (data[0] != slaveAddress_) return reject("reply from another slave");
+
+  // A well-formed frame from our slave answers the pending request, whatever it says.
+  PendingRequest pending;
+  {
+    std::lock_guard<std::mutex> lock(modbusMutex_);
+    pending = pending_;
+    pending_ = PendingRequest{};
+  }
+  if (pending.function == 0) return reject("no request pending");
+  if ((data[1] & 0x80) != 0) return reject(("exception " + std::to_string(data[2])).c_str());
+  if (data[1] != pending.function) return reject("reply to another function");
+
+  unsigned count = 0;
+  if (pending.function == kReadHolding) {
+    count = pending.count;
+    if (data[2] != 2 * count || length != 5 + 2 * count) return reject("register count differs from the request");
+    for (unsigned i = 0; i < count; ++i) response_[i] = word_at(data + 3 + 2 * i);
+  } else {
+    if (length != 8) return reject("write reply of wrong length");
+    if (pending.function == kWriteSingle) {
+      response_[0] = word_at(data + 4);  // the value the meter echoed
+      response_[1] = word_at(data + 2);
+      count = 1;
+    } else {
+      response_[0] = 16;
+      response_[1] = word_at(data + 4);  // the register count the meter echoed
+      count = 2;
+    }
+  }
+  return process_payload(TAB_REGISTERS, count);
+}

@@ -1,0 +1,37 @@
+#pragma once
+// The driver of one KVRM4410T three-phase meter on a Modbus RTU line.
+#include <atomic>
+#include <string>
+
+#include "acquisition/data_block.h"
+#include "host/provider.h"
+#include "host/sp_modbus.h"
+#include "plugin/uni_data_device.h"
+
+using KVRM4410T_Q_Base = UniDataDevice<KVRM4410T_Q_Data_t, SPModbus, 5156>;
+
+class KVRM4410T_Q : public KVRM4410T_Q_Base {
+public:
+  KVRM4410T_Q();
+  ~KVRM4410T_Q() override;
+
+  double Get_Value(unsigned int index, const std::string& name) const override;
+  int DeviceIoControl(int code, const void* in, int inLen, void* out, int outLen, int& outLenRet) override;
+  int InitSetting(const Json::Value& config) override;
+  int RefreshStatus() override;
+  int process_payload(SPModbus::tab_type type, unsigned int count) override;
+  void RunCheckThreshold() override;
+  void GenJsonData() override;
+
+  // Outcome of the last write (-1 none or pending, 1 confirmed, 3 not) and
+  // what its reply must show. Written by the payload handler, read by
+  // commands on other host threads.
+  std::atomic<int> controlResult_{-1};
+  std::atomic<int> controlExpected_{-1};
+};
+
+class KVRM4410T_QProvider : public SMDSPDeviceProvider {
+public:
+  ~KVRM4410T_QProvider() override;
+  SMDSPDevice* create() const override;
+};
