@@ -23,6 +23,10 @@ public:
   void RunCheckThreshold() override;
   void GenJsonData() override;
 
+  // Judges the reply to a register write (request states 206 and 210) and
+  // ends the exchange; the payload handler's answer for that state.
+  int confirm_write();
+
   // Outcome of the last write (-1 none or pending, 1 confirmed, 3 not) and
   // what its reply must show. Written by the payload handler, read by
   // commands on other host threads.

@@ -4,3 +4,5 @@
 int KVRM4410T_Q::DeviceIoControl(int code, const void* in, int inLen, void* out, int outLen, int& outLenRet) {
   return KVRM4410T_Q_Base::DeviceIoControl(code, in, inLen, out, outLen, outLenRet);
 }
+
+int KVRM4410T_Q::confirm_write() { return 0; }

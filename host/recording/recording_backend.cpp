@@ -169,6 +169,16 @@ std::vector<std::uint8_t> MeterImage::reply_to(const std::vector<std::uint8_t>& 
   return reply;
 }
 
+int pump(RecordingBackend& rec, SPModbus& dev, MeterImage& meter, int limit) {
+  int n = 0;
+  while (n < limit && rec.has_frame()) {
+    auto reply = meter.reply_to(rec.take_frame());
+    dev.process(reply.data(), static_cast<unsigned>(reply.size()));
+    ++n;
+  }
+  return n;
+}
+
 std::vector<std::uint8_t> read_reply(std::uint8_t slave, const std::vector<std::uint16_t>& registers) {
   std::vector<std::uint8_t> f{slave, 0x03, static_cast<std::uint8_t>(2 * registers.size())};
   for (auto r : registers) put_word(f, r);

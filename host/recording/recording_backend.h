@@ -10,6 +10,8 @@
 
 #include "host/backend.h"
 
+class SPModbus;
+
 namespace host {
 
 struct Call {
@@ -90,6 +92,11 @@ public:
   // The reply frame, CRC included; writes are stored and echoed.
   std::vector<std::uint8_t> reply_to(const std::vector<std::uint8_t>& request);
 };
+
+// Answers every request frame the back end holds from the meter image and
+// hands each reply to the device, until no request is left (or the limit
+// is reached). Returns the number of exchanges.
+int pump(RecordingBackend& rec, SPModbus& dev, MeterImage& meter, int limit = 1000);
 
 // Reply frames built by hand, for frame-check tests.
 std::vector<std::uint8_t> read_reply(std::uint8_t slave, const std::vector<std::uint16_t>& registers);
