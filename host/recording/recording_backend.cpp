@@ -74,8 +74,6 @@ int RecordingBackend::close_port(SMDSPDevice& dev) {
 }
 
 int RecordingBackend::send_data(SMDSPDevice& dev, const unsigned char* frame, unsigned length) {
-  // The frame is "on the line" as soon as it is recorded.
-  if (auto* modbus = dynamic_cast<SPModbus*>(&dev)) modbus->expect_reply_to(frame, length);
   std::vector<std::uint8_t> bytes(frame, frame + length);
   {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -37,12 +37,19 @@ SPModbus::PendingRequest SPModbus::Pending() const {
   return pending_;
 }
 
-int SPModbus::send_request(const std::uint8_t* pdu, unsigned pduLength) {
+int SPModbus::send_request(const std::uint8_t* pdu, unsigned pduLength, const PendingRequest& pending) {
   std::vector<std::uint8_t> frame;
   frame.reserve(pduLength + 3);
   frame.push_back(slaveAddress_);
   frame.insert(frame.end(), pdu, pdu + pduLength);
   host::append_crc(frame);
+  {
+    // The newest request is the one whose reply is expected: a request
+    // queued while another is on the line abandons the older one, and its
+    // late reply is rejected as not matching.
+    std::lock_guard<std::mutex> lock(modbusMutex_);
+    pending_ = pending;
+  }
   return SendData(frame.data(), static_cast<unsigned>(frame.size()));
 }
 
@@ -51,7 +58,8 @@ int SPModbus::modbus_read_registers(int start, int count) {
   std::vector<std::uint8_t> pdu{kReadHolding};
   put_word(pdu, static_cast<unsigned>(start));
   put_word(pdu, static_cast<unsigned>(count));
-  return send_request(pdu.data(), static_cast<unsigned>(pdu.size()));
+  return send_request(pdu.data(), static_cast<unsigned>(pdu.size()),
+                      PendingRequest{kReadHolding, static_cast<std::uint16_t>(start), static_cast<std::uint16_t>(count)});
 }
 
 int SPModbus::modbus_write_register(int address, int value) {
@@ -59,7 +67,8 @@ int SPModbus::modbus_write_register(int address, int value) {
   std::vector<std::uint8_t> pdu{kWriteSingle};
   put_word(pdu, static_cast<unsigned>(address));
   put_word(pdu, static_cast<unsigned>(value) & 0xFFFF);
-  return send_request(pdu.data(), static_cast<unsigned>(pdu.size()));
+  return send_request(pdu.data(), static_cast<unsigned>(pdu.size()),
+                      PendingRequest{kWriteSingle, static_cast<std::uint16_t>(address), 1});
 }
 
 int SPModbus::modbus_write_registers(int address, int count, const std::uint16_t* values) {
@@ -70,18 +79,9 @@ int SPModbus::modbus_write_registers(int address, int count, const std::uint16_t
   put_word(pdu, static_cast<unsigned>(count));
   pdu.push_back(static_cast<std::uint8_t>(2 * count));
   for (int i = 0; i < count; ++i) put_word(pdu, values[i]);
-  return send_request(pdu.data(), static_cast<unsigned>(pdu.size()));
-}
-
-void SPModbus::expect_reply_to(const unsigned char* frame, unsigned int length) {
-  PendingRequest next;
-  if (frame != nullptr && length >= 6) {
-    next.function = frame[1];
-    next.address = word_at(frame + 2);
-    next.count = next.function == kWriteSingle ? 1 : word_at(frame + 4);
-  }
-  std::lock_guard<std::mutex> lock(modbusMutex_);
-  pending_ = next;
+  return send_request(pdu.data(), static_cast<unsigned>(pdu.size()),
+                      PendingRequest{kWriteMultiple, static_cast<std::uint16_t>(address),
+                                     static_cast<std::uint16_t>(count)});
 }
 
 int SPModbus::reject(const char* why) {

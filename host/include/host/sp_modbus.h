@@ -41,11 +41,6 @@ public:
   };
   PendingRequest Pending() const;
 
-  // Called by the back end when it puts a request frame on the line, so that
-  // the expected reply always matches the frame actually sent, whichever
-  // thread queued it.
-  void expect_reply_to(const unsigned char* frame, unsigned int length);
-
   // Written by status refreshes and commands on different host threads.
   std::atomic<int> requestState_{0};
   std::uint8_t modbusSetting_ = 0;
@@ -54,7 +49,7 @@ public:
   std::uint16_t response_[kResponseRegisters] = {};
 
 private:
-  int send_request(const std::uint8_t* pdu, unsigned pduLength);
+  int send_request(const std::uint8_t* pdu, unsigned pduLength, const PendingRequest& pending);
   int reject(const char* why);
 
   mutable std::mutex modbusMutex_;
