@@ -49,6 +49,7 @@ int SPModbus::send_request(const std::uint8_t* pdu, unsigned pduLength, const Pe
     // late reply is rejected as not matching.
     std::lock_guard<std::mutex> lock(modbusMutex_);
     pending_ = pending;
+    pending_.serial = ++serial_;
   }
   return SendData(frame.data(), static_cast<unsigned>(frame.size()));
 }
@@ -94,24 +95,27 @@ int SPModbus::process(unsigned char* data, unsigned int length) {
   if (!host::crc_ok(data, length)) return reject("bad CRC");
   if (data[0] != slaveAddress_) return reject("reply from another slave");
 
-  // A well-formed frame from our slave answers the pending request, whatever it says.
-  PendingRequest pending;
-  {
-    std::lock_guard<std::mutex> lock(modbusMutex_);
-    pending = pending_;
-    pending_ = PendingRequest{};
-  }
+  const PendingRequest pending = Pending();
   if (pending.function == 0) return reject("no request pending");
-  if ((data[1] & 0x80) != 0) return reject(("exception " + std::to_string(data[2])).c_str());
-  if (data[1] != pending.function) return reject("reply to another function");
+
+  // Frames that do not answer the pending request (a late reply to an
+  // abandoned one, say) leave it pending; an answer, good or not, ends it.
+  const bool exception = (data[1] & 0x80) != 0;
+  if ((data[1] & 0x7F) != pending.function) return reject("reply to another function");
+  if (exception) {
+    consume(pending);
+    return reject(("exception " + std::to_string(data[2])).c_str());
+  }
 
   unsigned count = 0;
   if (pending.function == kReadHolding) {
     count = pending.count;
     if (data[2] != 2 * count || length != 5 + 2 * count) return reject("register count differs from the request");
+    if (!consume(pending)) return reject("reply to an abandoned request");
     for (unsigned i = 0; i < count; ++i) response_[i] = word_at(data + 3 + 2 * i);
   } else {
     if (length != 8) return reject("write reply of wrong length");
+    if (!consume(pending)) return reject("reply to an abandoned request");
     if (pending.function == kWriteSingle) {
       response_[0] = word_at(data + 4);  // the value the meter echoed
       response_[1] = word_at(data + 2);
@@ -123,4 +127,11 @@ int SPModbus::process(unsigned char* data, unsigned int length) {
     }
   }
   return process_payload(TAB_REGISTERS, count);
+}
+
+bool SPModbus::consume(const PendingRequest& seen) {
+  std::lock_guard<std::mutex> lock(modbusMutex_);
+  if (pending_.serial != seen.serial) return false;  // a newer request took over meanwhile
+  pending_ = PendingRequest{};
+  return true;
 }

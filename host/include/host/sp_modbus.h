@@ -38,6 +38,7 @@ public:
     std::uint8_t function = 0;  // 0: nothing pending
     std::uint16_t address = 0;
     std::uint16_t count = 0;
+    std::uint32_t serial = 0;  // which request this is, counted from 1
   };
   PendingRequest Pending() const;
 
@@ -51,7 +52,9 @@ public:
 private:
   int send_request(const std::uint8_t* pdu, unsigned pduLength, const PendingRequest& pending);
   int reject(const char* why);
+  bool consume(const PendingRequest& seen);
 
   mutable std::mutex modbusMutex_;
   PendingRequest pending_;
+  std::uint32_t serial_ = 0;
 };
