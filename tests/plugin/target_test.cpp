@@ -1,0 +1,45 @@
+// What the build really targets. The controller is 32-bit ARM, where the
+// plain types differ from the build machine's; these tests fail if the ARM
+// suite silently ran as a native build, and keep the native facts in view.
+#include <climits>
+#include <cstddef>
+#include <ctime>
+#include <type_traits>
+
+#include <gtest/gtest.h>
+
+#if defined(__arm__)
+
+TEST(Target, PointersAreFourBytesOnArm) {
+  EXPECT_EQ(sizeof(void*), 4u);
+  EXPECT_EQ(sizeof(std::size_t), 4u);
+}
+
+TEST(Target, PlainCharIsUnsignedOnArm) {
+  EXPECT_TRUE(std::is_unsigned<char>::value);
+  EXPECT_EQ(CHAR_MIN, 0);
+  const char c = static_cast<char>(0xFF);
+  EXPECT_GT(static_cast<int>(c), 0);
+}
+
+TEST(Target, TimeTIsThirtyTwoBitsOnArm) {
+  EXPECT_EQ(sizeof(std::time_t), 4u);
+}
+
+#elif defined(__x86_64__)
+
+TEST(Target, PointersAreEightBytesOnX86_64) {
+  EXPECT_EQ(sizeof(void*), 8u);
+}
+
+TEST(Target, PlainCharIsSignedOnX86_64) {
+  EXPECT_TRUE(std::is_signed<char>::value);
+  const char c = static_cast<char>(0xFF);
+  EXPECT_LT(static_cast<int>(c), 0);
+}
+
+TEST(Target, TimeTIsSixtyFourBitsOnX86_64) {
+  EXPECT_EQ(sizeof(std::time_t), 8u);
+}
+
+#endif
