@@ -1,4 +1,13 @@
-// The JSON snapshot rebuild. Not built yet: nothing is published.
-#include "plugin/kvrm4410t_q.h"
+// The JSON snapshot rebuild, at most once per completed round.
+#include <mutex>
 
-void KVRM4410T_Q::GenJsonData() {}
+#include "plugin/kvrm4410t_q.h"
+#include "publication/snapshot.h"
+
+void KVRM4410T_Q::GenJsonData() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (kvrm::snapshot_is_current(lastUpdateTime_, snapshotTime_)) return;
+  // Taken first: a rebuild that fails half way is not retried for this round.
+  snapshotTime_ = lastUpdateTime_;
+  kvrm::write_snapshot(jsonSnapshot_, block());
+}
