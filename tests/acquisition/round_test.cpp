@@ -1,0 +1,237 @@
+// Round completion: the stamp, the publication, the alarm work of each mode,
+// the rule list, and the lock discipline around the snapshot rebuild.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+
+#include "acquisition/round_completion.h"
+#include "acquisition/round_helpers.h"
+
+namespace {
+
+using kvtest::completion_ops;
+using Ops = std::vector<std::string>;
+
+// Phase A voltage 230.1 and phase B voltage 231.0 (raw / 10000).
+host::MeterImage voltage_meter() {
+  host::MeterImage meter;
+  meter.set(366, 35);
+  meter.set(367, 7240);
+  meter.set(368, 35);
+  meter.set(369, 16240);
+  return meter;
+}
+
+class Round : public ::testing::Test {
+protected:
+  host::RecordingBackend rec;
+  host::ScopedBackend scoped{rec};
+  KVRM4410T_Q dev;
+  host::MeterImage meter = voltage_meter();
+
+  void round() { kvtest::run_round(rec, dev, meter); }
+};
+
+TEST_F(Round, CompletionCallsComeInTheirOrder) {
+  dev.aiSignalMap_["A相电压"] = {"abcdefghij", "UA"};
+  dev.aiSignalMap_["B相电压"] = {"klmnopqrst", "UB"};
+  round();
+  EXPECT_EQ(completion_ops(rec),
+            (Ops{"send_sp", "reset", "check_threshold", "check_threshold", "batch_check_threshold", "save_history"}));
+  EXPECT_TRUE(dev.rules_.empty());
+}
+
+TEST_F(Round, BlockIsSentAndStoredStampedWithTheLocalTime) {
+  ASSERT_TRUE(kvtest::within_one_second([&](const boost::posix_time::ptime& now) {
+    rec.clear();
+    round();
+    const ttime_t expected = get_ttime(now);
+    const auto block = kvtest::block_bytes(dev);
+    EXPECT_EQ(std::memcmp(block.data() + kvrm::kTimeOffset, &expected, sizeof expected), 0);
+    EXPECT_EQ(dev.lastUpdateTime_, now);
+    const auto sent = rec.calls("send_sp");
+    const auto stored = rec.calls("save_history");
+    ASSERT_EQ(sent.size(), 1u);
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(sent[0].ints, (std::vector<long long>{5156, 915, 0}));
+    EXPECT_EQ(sent[0].bytes, block);
+    EXPECT_EQ(stored[0].ints, (std::vector<long long>{915}));
+    EXPECT_EQ(stored[0].bytes, block);
+  }));
+  EXPECT_TRUE(dev.dataReady_);
+  EXPECT_EQ(dev.status_, 1);
+  EXPECT_EQ(dev.lastUpdateTime_.time_of_day().fractional_seconds(), 0);
+}
+
+TEST_F(Round, RuleListIsReportedBatchCheckedAndEmptied) {
+  dev.aiSignalMap_["A相电压"] = {"abcdefghij", "UA"};
+  dev.aiSignalMap_["B相电压"] = {"klmnopqrst", "UB"};
+  dev.rules_.push_back(rule_value{"earlier", "added between rounds", 1.0f, 0});
+  dev.checkResult_ = 0;
+  rec.batchResult = 1;
+
+  testing::internal::CaptureStdout();
+  round();
+  const std::string out = testing::internal::GetCapturedStdout();
+
+  EXPECT_NE(out.find("rvSize is 3\n"), std::string::npos) << out;
+  const auto batch = rec.calls("batch_check_threshold");
+  ASSERT_EQ(batch.size(), 1u);
+  EXPECT_EQ(batch[0].ints[0], 3);
+  EXPECT_EQ(batch[0].texts, (Ops{"earlier", "abc6efgh1j", "klm6opqr1t"}));
+  EXPECT_TRUE(dev.rules_.empty());
+  EXPECT_EQ(dev.checkResult_, 1);
+}
+
+TEST_F(Round, BatchResultIsOredIntoAClearedFlag) {
+  dev.checkResult_ = 0xF0;
+  rec.batchResult = 0;
+  round();
+  EXPECT_EQ(dev.checkResult_, 0);  // cleared at completion, then nothing to OR in
+}
+
+TEST_F(Round, PointFilePassOffersEachSignalUnderItsDerivedId) {
+  dev.aiSignalMap_["B相电压"] = {"klmnopqrst", "UB"};
+  dev.aiSignalMap_["A相电压"] = {"abcdefghij", "UA"};
+  round();
+  const auto checks = rec.calls("check_threshold");
+  ASSERT_EQ(checks.size(), 2u);
+  EXPECT_EQ(checks[0].texts, (Ops{"abc6efgh1j", "UA"}));  // ascending names
+  EXPECT_EQ(checks[0].reals, (std::vector<double>{230.10000610351562}));
+  EXPECT_EQ(checks[0].ints, (std::vector<long long>{1}));
+  EXPECT_EQ(checks[1].texts, (Ops{"klm6opqr1t", "UB"}));
+  EXPECT_EQ(checks[1].reals, (std::vector<double>{231.0}));
+  EXPECT_EQ(dev.aiSignalMap_.at("A相电压").first, "abcdefghij");  // the id itself unchanged
+}
+
+TEST(DerivedId, ReplacesOnlyThePositionsThatExist) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"abcdefghij", "abc6efgh1j"}, {"abcdefghi", "abc6efgh1"}, {"abcdefgh", "abc6efgh"},
+      {"abcd", "abc6"},             {"abc", "abc"},             {"", ""},
+  };
+  for (const auto& [id, derived] : cases) EXPECT_EQ(kvrm::derived_signal_id(id), derived) << id;
+}
+
+TEST_F(Round, ShortSignalIdIsOfferedWithoutWritingPastItsEnd) {
+  dev.aiSignalMap_["A相电压"] = {"ab", "UA"};
+  round();
+  const auto checks = rec.calls("check_threshold");
+  ASSERT_EQ(checks.size(), 1u);
+  EXPECT_EQ(checks[0].texts[0], "ab");
+}
+
+TEST_F(Round, NameMissingFromTheSnapshotIsAddedAsNullAndNotOffered) {
+  dev.aiSignalMap_["没有这个信号"] = {"abcdefghij", "X"};
+  round();
+  EXPECT_EQ(rec.count("check_threshold"), 0u);
+  ASSERT_TRUE(dev.jsonSnapshot_.isMember("没有这个信号"));
+  EXPECT_TRUE(dev.jsonSnapshot_["没有这个信号"].isNull());
+  EXPECT_EQ(dev.jsonSnapshot_.size(), 232u);
+}
+
+TEST_F(Round, NonNumericMemberIsSkippedAndTheRoundStillCompletes) {
+  dev.aiSignalMap_["更新时间"] = {"abcdefghij", "T"};
+  dev.aiSignalMap_["A相电压"] = {"klmnopqrst", "UA"};
+  round();
+  const auto checks = rec.calls("check_threshold");
+  ASSERT_EQ(checks.size(), 1u);
+  EXPECT_EQ(checks[0].texts[1], "UA");
+  EXPECT_EQ(completion_ops(rec), (Ops{"send_sp", "reset", "check_threshold", "batch_check_threshold", "save_history"}));
+  EXPECT_TRUE(dev.rules_.empty());
+}
+
+TEST_F(Round, ListingModeSendsAndStoresWithoutRebuildOrAlarms) {
+  dev.b_mode_ = 3;
+  dev.aiSignalMap_["A相电压"] = {"abcdefghij", "UA"};
+  testing::internal::CaptureStdout();
+  round();
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("rvSize is 0\n"), std::string::npos) << out;
+  EXPECT_EQ(completion_ops(rec), (Ops{"send_sp", "reset", "batch_check_threshold", "save_history"}));
+  EXPECT_TRUE(dev.jsonSnapshot_.isNull());
+}
+
+TEST_F(Round, OtherModesNeitherRebuildNorCheck) {
+  for (int mode : {0, 2, 4, 6, -1}) {
+    KVRM4410T_Q d;
+    d.b_mode_ = mode;
+    d.aiSignalMap_["A相电压"] = {"abcdefghij", "UA"};
+    rec.clear();
+    kvtest::run_round(rec, d, meter);
+    EXPECT_EQ(completion_ops(rec), (Ops{"send_sp", "reset", "batch_check_threshold", "save_history"})) << mode;
+    EXPECT_TRUE(d.jsonSnapshot_.isNull()) << mode;
+  }
+}
+
+TEST_F(Round, ThresholdModeRebuildsTheSnapshotAndSkipsThePointFile) {
+  dev.b_mode_ = 5;
+  dev.aiSignalMap_["A相电压"] = {"abcdefghij", "UA"};
+  round();
+  ASSERT_TRUE(dev.jsonSnapshot_.isObject());
+  EXPECT_EQ(dev.jsonSnapshot_["A相电压"].asDouble(), 230.10000610351562);
+  EXPECT_EQ(rec.count("check_threshold"), 0u);
+  EXPECT_EQ(rec.count("save_history"), 1u);
+}
+
+// A rebuild that records whether the driver mutex was free while it ran,
+// judged from another thread (a try_lock by the owner would be undefined).
+class RebuildProbe : public KVRM4410T_Q {
+public:
+  std::atomic<int> rebuilds{0};
+  std::atomic<int> rebuildsUnderLock{0};
+  void GenJsonData() override {
+    ++rebuilds;
+    std::thread([this] {
+      if (mutex_.try_lock())
+        mutex_.unlock();
+      else
+        ++rebuildsUnderLock;
+    }).join();
+    KVRM4410T_Q::GenJsonData();
+  }
+};
+
+TEST_F(Round, RebuildIsCalledWithoutTheMutexInBothAlarmModes) {
+  for (int mode : {1, 5}) {
+    RebuildProbe probe;
+    probe.b_mode_ = mode;
+    kvtest::run_round(rec, probe, meter);
+    EXPECT_EQ(probe.rebuilds, 1) << mode;
+    EXPECT_EQ(probe.rebuildsUnderLock, 0) << mode;
+  }
+}
+
+// A threshold service that sees whether the pass holds the driver mutex,
+// then fails.
+class FailingThresholds : public host::RecordingBackend {
+public:
+  KVRM4410T_Q* dev = nullptr;
+  bool heldDuringPass = false;
+  bool check_threshold(SMDVDevice&, const std::string&, const std::string&, float, int) override {
+    std::thread([this] {
+      if (dev->mutex_.try_lock())
+        dev->mutex_.unlock();
+      else
+        heldDuringPass = true;
+    }).join();
+    throw std::runtime_error("threshold service down");
+  }
+};
+
+TEST(RoundLock, PointFilePassHoldsTheMutexAndReleasesItWhenItThrows) {
+  FailingThresholds failing;
+  host::ScopedBackend scoped(failing);
+  KVRM4410T_Q dev;
+  failing.dev = &dev;
+  dev.aiSignalMap_["A相电压"] = {"abcdefghij", "UA"};
+  auto meter = voltage_meter();
+  dev.RefreshStatus();
+  EXPECT_THROW(host::pump(failing, dev, meter), std::runtime_error);
+  EXPECT_TRUE(failing.heldDuringPass);
+  ASSERT_TRUE(dev.mutex_.try_lock());
+  dev.mutex_.unlock();
+}
+
+}  // namespace
