@@ -23,6 +23,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # The export check lists the plug-in's dynamic symbols with the target's nm.
 find_program(CMAKE_NM NAMES ${KV_CROSS_TRIPLE}-nm REQUIRED)
 
-# A Cortex-A7, the controller's core, with the target's loader and C library.
+# A Cortex-A7, the controller's core, with the target's loader. The loader
+# in /usr/arm-linux-gnueabihf must get the C and C++ libraries of its own
+# build (the ones the cross linker used): the :armhf libc6 in the multiarch
+# tree is often a newer stable update, and that loader/libc mix crashes in
+# pthread_create.
 find_program(KV_QEMU_ARM NAMES qemu-arm REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${KV_QEMU_ARM} -cpu cortex-a7 -L /usr/${KV_CROSS_TRIPLE})
+set(CMAKE_CROSSCOMPILING_EMULATOR ${KV_QEMU_ARM} -cpu cortex-a7 -L /usr/${KV_CROSS_TRIPLE}
+    -E LD_LIBRARY_PATH=/usr/${KV_CROSS_TRIPLE}/lib)

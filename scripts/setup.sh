@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs every Debian package the project needs: native toolchain and
 # libraries, the armhf cross toolchain with its libraries, and qemu-user.
-# Idempotent: when everything is present it only checks and returns.
+# Idempotent: when everything is present it only checks (well under a
+# second) and prints nothing. Otherwise it refreshes the package lists once
+# and installs what is missing.
 set -euo pipefail
 
 native_pkgs=(
@@ -16,6 +18,7 @@ cross_pkgs=(
   libjsoncpp-dev:armhf libgtest-dev:armhf libgmock-dev:armhf
 )
 
+# Prints the packages of "$@" that are not fully installed.
 missing() {
   local p
   for p in "$@"; do
@@ -23,19 +26,42 @@ missing() {
   done
 }
 
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then
+    "$@"
+  elif command -v sudo >/dev/null; then
+    sudo "$@"
+  else
+    echo "setup: root rights are needed to install packages (no sudo found)" >&2
+    exit 1
+  fi
+}
 
+# Runs an apt step with its chatter in a log; shows the tail if it fails.
+quiet() {
+  local log
+  log=$(mktemp)
+  if ! as_root env DEBIAN_FRONTEND=noninteractive "$@" >"$log" 2>&1; then
+    echo "setup: failed: $*" >&2
+    tail -n 30 "$log" >&2
+    rm -f "$log"
+    exit 1
+  fi
+  rm -f "$log"
+}
+
+# The :armhf packages need the foreign architecture, which takes effect at
+# the next list refresh (always done below, as those packages are missing).
 if ! dpkg --print-foreign-architectures | grep -qx armhf; then
-  $SUDO dpkg --add-architecture armhf
-  need_update=1
+  as_root dpkg --add-architecture armhf
 fi
 
 todo=$(missing "${native_pkgs[@]}" "${cross_pkgs[@]}")
 if [ -n "$todo" ]; then
-  echo "setup: installing: $(echo $todo | tr '\n' ' ')"
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
   # shellcheck disable=SC2086
-  $SUDO apt-get install -y -qq --no-install-recommends $todo >/dev/null
+  echo "setup: installing" $todo
+  quiet apt-get update -q
+  # shellcheck disable=SC2086
+  quiet apt-get install -y -q --no-install-recommends -o Acquire::Retries=3 $todo
+  echo "setup: done"
 fi
