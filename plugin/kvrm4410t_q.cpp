@@ -8,7 +8,12 @@ KVRM4410T_Q::KVRM4410T_Q() {
 
 KVRM4410T_Q::~KVRM4410T_Q() = default;
 
-int KVRM4410T_Q::InitSetting(const Json::Value& config) { return KVRM4410T_Q_Base::InitSetting(config); }
+int KVRM4410T_Q::InitSetting(const Json::Value& config) {
+  // Stamped here before delegating, and again by the generic step with the
+  // same value.
+  kvrm::detail::stamp_data_id(*this);
+  return KVRM4410T_Q_Base::InitSetting(config);
+}
 
 void KVRM4410T_Q::RunCheckThreshold() {}
 
