@@ -1,0 +1,201 @@
+// Costs of acquisition and publication: a whole round (22 replies and round
+// completion) in the point-file and threshold modes, a polled reply on its
+// own, a snapshot rebuild, and a rebuild call that finds nothing new. Heap
+// allocations are counted by replacing the global operator new.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <iostream>
+#include <new>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+#include <boost/date_time/posix_time/posix_time.hpp>
+
+#include "acquisition/read_sequence.h"
+#include "host/backend.h"
+#include "host/recording/recording_backend.h"
+#include "plugin/kvrm4410t_q.h"
+#include "publication/signal_catalogue.h"
+
+namespace {
+std::atomic<std::uint64_t> g_allocations{0};
+}  // namespace
+
+// GCC takes malloc'ed memory released by a replaced operator delete for a
+// mismatch; here both sides are ours and agree.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(std::size_t size) {
+  g_allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
+
+namespace {
+
+std::uint64_t allocations() { return g_allocations.load(std::memory_order_relaxed); }
+
+// A host that answers like a live one (threshold services add rules) and
+// costs nothing itself: no recording, no line.
+class QuietHost : public host::Backend {
+public:
+  bool check_threshold(SMDVDevice&, const std::string&, const std::string&, float, int) override { return true; }
+  bool check_threshold_bool(SMDVDevice&, int, const std::string&, const std::string&, const std::string&,
+                            const std::string&, bool, unsigned short) override {
+    return true;
+  }
+  int send_data(SMDSPDevice&, const unsigned char*, unsigned) override { return 0; }
+};
+
+// Round completion prints a line per round; the benchmark's own report
+// goes to the same stream afterwards.
+class Discard : public std::streambuf {
+protected:
+  int overflow(int c) override { return c; }
+};
+
+class MuteStdout {
+public:
+  MuteStdout() : old_(std::cout.rdbuf(&discard_)) {}
+  ~MuteStdout() { std::cout.rdbuf(old_); }
+
+private:
+  Discard discard_;
+  std::streambuf* old_;
+};
+
+// The 22 replies of a round, values varying by register.
+std::vector<std::vector<std::uint8_t>> round_replies() {
+  std::vector<std::vector<std::uint8_t>> replies;
+  for (const auto& step : kvrm::kReadSequence) {
+    std::vector<std::uint16_t> regs(step.count);
+    for (unsigned i = 0; i < step.count; ++i) regs[i] = static_cast<std::uint16_t>((step.start + i) * 40503u);
+    replies.push_back(host::read_reply(1, regs));
+  }
+  return replies;
+}
+
+// A point file or threshold table over the instantaneous quantities.
+void configure(KVRM4410T_Q& dev, int mode) {
+  dev.b_mode_ = mode;
+  int n = 0;
+  for (std::size_t i = 198; i < kvrm::kNumericSignals; ++i, ++n) {
+    const std::string name = kvrm::kSignalCatalogue[i].name;
+    const std::string id = "00101" + std::to_string(10000 + n);
+    if (mode == 1) dev.aiSignalMap_[name] = {id, name};
+    if (mode == 5) {
+      dev.upThresholdMap_[name] = kvrm::ThresholdEntry{id + "01", 1000.0f, 990.0f, false, 1};
+      dev.lowThresholdMap_[name] = kvrm::ThresholdEntry{id + "03", -1000.0f, -990.0f, false, 1};
+    }
+  }
+}
+
+void run_round(KVRM4410T_Q& dev, std::vector<std::vector<std::uint8_t>>& replies) {
+  dev.RefreshStatus();
+  for (auto& reply : replies) dev.process(reply.data(), static_cast<unsigned>(reply.size()));
+}
+
+// The host framing one read request, measured apart: it is the host's, not
+// the driver's, and the polled reply includes one.
+double framing_allocations_per_request(KVRM4410T_Q& dev) {
+  constexpr int n = 1000;
+  const auto before = allocations();
+  for (int i = 0; i < n; ++i) dev.modbus_read_registers(256, 10);
+  return static_cast<double>(allocations() - before) / n;
+}
+
+void BM_Round(benchmark::State& state) {
+  QuietHost quiet;
+  host::ScopedBackend scoped(quiet);
+  MuteStdout mute;
+  KVRM4410T_Q dev;
+  configure(dev, static_cast<int>(state.range(0)));
+  auto replies = round_replies();
+  run_round(dev, replies);  // first build of the snapshot and the rule list
+  const double framing = framing_allocations_per_request(dev);
+
+  std::uint64_t inRounds = 0;
+  for (auto _ : state) {
+    // Rounds in one second would skip the rebuild: make each one new.
+    dev.snapshotTime_ = boost::posix_time::ptime();
+    const auto before = allocations();
+    run_round(dev, replies);
+    inRounds += allocations() - before;
+  }
+  const double perRound = static_cast<double>(inRounds) / static_cast<double>(state.iterations());
+  state.counters["allocs_per_round"] = perRound;
+  state.counters["driver_allocs_per_round"] = perRound - framing * kvrm::kReadSequence.size();
+}
+BENCHMARK(BM_Round)->Arg(1)->Arg(5)->ArgName("mode")->Unit(benchmark::kMicrosecond);
+
+// One reply of the polling steps 11..31: the store and the next request.
+void BM_PolledReply(benchmark::State& state) {
+  QuietHost quiet;
+  host::ScopedBackend scoped(quiet);
+  KVRM4410T_Q dev;
+  for (unsigned i = 0; i < SPModbus::kResponseRegisters; ++i) dev.response_[i] = static_cast<std::uint16_t>(i * 977u);
+  const double framing = framing_allocations_per_request(dev);
+
+  std::uint64_t inReplies = 0;
+  int pollState = kvrm::kFirstState;
+  for (auto _ : state) {
+    dev.requestState_ = pollState;
+    const auto before = allocations();
+    benchmark::DoNotOptimize(dev.process_payload(SPModbus::TAB_REGISTERS, 0));
+    inReplies += allocations() - before;
+    pollState = pollState == kvrm::kLastState - 1 ? kvrm::kFirstState : pollState + 1;
+  }
+  const double perReply = static_cast<double>(inReplies) / static_cast<double>(state.iterations());
+  state.counters["allocs_per_polled_reply"] = perReply;
+  state.counters["host_framing_allocs"] = framing;
+  state.counters["driver_allocs_per_polled_reply"] = perReply - framing;
+}
+BENCHMARK(BM_PolledReply);
+
+void BM_Rebuild(benchmark::State& state) {
+  KVRM4410T_Q dev;
+  for (std::size_t off = kvrm::kImageAOffset; off < kvrm::kTimeOffset; off += 2)
+    kvrm::write_uint16(dev.block(), off, static_cast<std::uint16_t>(off * 131u));
+  dev.lastUpdateTime_ = boost::posix_time::time_from_string("2024-03-05 07:04:09");
+  dev.GenJsonData();  // the members exist from here on
+
+  std::uint64_t inRebuilds = 0;
+  for (auto _ : state) {
+    dev.lastUpdateTime_ += boost::posix_time::seconds(1);
+    const auto before = allocations();
+    dev.GenJsonData();
+    inRebuilds += allocations() - before;
+  }
+  state.counters["allocs_per_rebuild"] =
+      benchmark::Counter(static_cast<double>(inRebuilds), benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_Rebuild)->Unit(benchmark::kMicrosecond);
+
+void BM_RebuildNothingNew(benchmark::State& state) {
+  KVRM4410T_Q dev;
+  dev.lastUpdateTime_ = boost::posix_time::time_from_string("2024-03-05 07:04:09");
+  dev.GenJsonData();
+
+  std::uint64_t inCalls = 0;
+  for (auto _ : state) {
+    const auto before = allocations();
+    dev.GenJsonData();
+    inCalls += allocations() - before;
+  }
+  state.counters["allocs_per_call"] = benchmark::Counter(static_cast<double>(inCalls), benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_RebuildNothingNew);
+
+}  // namespace
+
+BENCHMARK_MAIN();
