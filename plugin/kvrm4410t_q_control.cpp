@@ -49,7 +49,12 @@ int KVRM4410T_Q::DeviceIoControl(int code, const void* in, int inLen, void* out,
       requestState_ = code;
       controlResult_ = kvrm::kOutcomeNone;
       SMDSPDevice::OpenPort();
-      if (kvrm::signal_needs_parse(code, b_mode_) && !kvrm::parses_as_json(in, inLen)) return -1;
+      int mode;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);  // configuration loading may be changing it
+        mode = b_mode_;
+      }
+      if (kvrm::signal_needs_parse(code, mode) && !kvrm::parses_as_json(in, inLen)) return -1;
       return SMDVDevice::DeviceIoControl(code, in, inLen, out, outLen, outLenRet);
     }
     case kvrm::kSnapshotText: {
