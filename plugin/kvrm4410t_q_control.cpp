@@ -25,8 +25,9 @@ void start_write(KVRM4410T_Q& dev, int code, int expected) {
 }  // namespace
 
 int KVRM4410T_Q::DeviceIoControl(int code, const void* in, int inLen, void* out, int outLen, int& outLenRet) {
-  // One insertion, so lines from concurrent commands do not interleave.
-  std::cout << ("KVRM4410T_Q::DeviceIoControl " + std::to_string(code)) << std::endl;
+  // The whole line in one insertion, so lines of concurrent commands do
+  // not interleave.
+  std::cout << ("KVRM4410T_Q::DeviceIoControl " + std::to_string(code) + "\n") << std::flush;
 
   switch (code) {
     case kvrm::kWriteRegister: {
