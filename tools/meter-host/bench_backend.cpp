@@ -1,0 +1,135 @@
+#include "bench_backend.h"
+
+#include <cstdio>
+
+#include "host/sp_modbus.h"
+#include "serial_worker.h"
+
+namespace meter_host {
+
+std::string float_text(float value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
+  return text;
+}
+
+std::string threshold_line(const std::string& signalId, const std::string& name, float value, int flag) {
+  return "threshold check: " + name + " = " + float_text(value) + " (signal id " + signalId + ", flag " +
+         std::to_string(flag) + ")";
+}
+
+std::string threshold_bool_line(int level, const std::string& signalName, const std::string& alarmId,
+                                const std::string& valueText, const std::string& alarmText, bool active) {
+  std::string line = "threshold: " + signalName + " = " + valueText + " alarm " + alarmId + " level " +
+                     std::to_string(level) + (active ? " IN ALARM" : " normal");
+  if (!alarmText.empty()) line += ": " + alarmText;
+  return line;
+}
+
+std::string ao_report_line(const std::string& signalId, float value) {
+  return "analog report: signal id " + signalId + " = " + float_text(value);
+}
+
+BenchBackend::BenchBackend(Log& log, History& history, std::uint32_t dataId, unsigned slave)
+    : log_(log), history_(history), dataId_(dataId), slave_(slave) {}
+
+void BenchBackend::attach(SerialWorker* worker) { worker_ = worker; }
+
+void BenchBackend::set_alarm_states(std::map<std::string, bool> states) {
+  std::lock_guard<std::mutex> lock(alarmsMutex_);
+  alarmStates_ = std::move(states);
+}
+
+int BenchBackend::send_sp(SMDVDevice&, int dataId, const unsigned char*, unsigned length, bool) {
+  log_.detail("published data id " + std::to_string(dataId) + ", " + std::to_string(length) + " bytes");
+  return 0;
+}
+
+void BenchBackend::save_history(SMDVDevice&, const unsigned char* data, unsigned length) {
+  if (loadingCache_) {
+    log_.detail("the loaded history image is not stored again");
+    return;
+  }
+  std::string error;
+  if (history_.is_open() && !history_.store(dataId_, data, length, &error)) {
+    ++historyFailures_;
+    log_.line(error);
+  } else {
+    log_.detail("history record of " + std::to_string(length) + " bytes");
+  }
+  if (SerialWorker* w = worker_) w->note_round_done();
+}
+
+bool BenchBackend::check_threshold(SMDVDevice&, const std::string& signalId, const std::string& name, float value,
+                                   int flag) {
+  // The bench host keeps no threshold rules of its own: nothing is raised.
+  log_.line(threshold_line(signalId, name, value, flag));
+  return false;
+}
+
+bool BenchBackend::check_threshold_bool(SMDVDevice&, int level, const std::string& signalName,
+                                        const std::string& alarmId, const std::string& valueText,
+                                        const std::string& alarmText, bool active, unsigned short) {
+  log_.line(threshold_bool_line(level, signalName, alarmId, valueText, alarmText, active));
+  bool changed = false;
+  {
+    std::lock_guard<std::mutex> lock(alarmsMutex_);
+    // An alarm never seen before counts as cleared.
+    bool& state = alarmStates_[alarmId];
+    changed = state != active;
+    state = active;
+  }
+  if (changed) {
+    log_.line(std::string("alarm ") + (active ? "raised: " : "cleared: ") + alarmId + " " + signalName + " = " +
+              valueText);
+    std::string error;
+    if (!history_.record_alarm(AlarmEvent{dataId_, alarmId, signalName, level, active, valueText, alarmText},
+                               &error))
+      log_.line(error);
+  }
+  // An alarm in force is a rule for the round's batch check.
+  return active;
+}
+
+int BenchBackend::check_ao_report(SMDVDevice&, const std::string& signalId, float value) {
+  log_.line(ao_report_line(signalId, value));
+  return 1;
+}
+
+int BenchBackend::batch_check_threshold(SMDVDevice&, const std::vector<rule_value>& rules) {
+  if (!rules.empty()) log_.line("batch check: " + std::to_string(rules.size()) + " alarms in force");
+  return rules.empty() ? 0 : 1;
+}
+
+int BenchBackend::device_io_control(SMDVDevice&, int code, const void*, int inLen, void*, int, int&) {
+  log_.detail("host command handler: code " + std::to_string(code) + ", " + std::to_string(inLen) + " input bytes");
+  return 0;
+}
+
+int BenchBackend::init_setting(SPModbus& dev, const Json::Value&) {
+  // The host's Modbus settings: the address that request frames carry.
+  dev.slaveAddress_ = static_cast<std::uint8_t>(slave_);
+  return 0;
+}
+
+void BenchBackend::refresh_status(SMDSPDevice&) {}
+void BenchBackend::reset(SMDSPDevice&) { log_.detail("exchange ended"); }
+int BenchBackend::open_port(SMDSPDevice&) { return 0; }
+int BenchBackend::close_port(SMDSPDevice&) { return 0; }
+
+int BenchBackend::send_data(SMDSPDevice&, const unsigned char* frame, unsigned length) {
+  SerialWorker* w = worker_;
+  if (!w) {
+    log_.line("a request before the line is open is dropped");
+    return -1;
+  }
+  w->queue_frame(frame, length);
+  return 0;
+}
+
+void BenchBackend::modbus_error(SPModbus&, const std::string& why) {
+  log_.line("reply rejected: " + why);
+  if (SerialWorker* w = worker_) w->note_failure("reply rejected: " + why);
+}
+
+}  // namespace meter_host

@@ -1,0 +1,69 @@
+#pragma once
+// The bench host's back end: every host effect of the framework, made real.
+// Request frames go to the serial thread, history records and alarm state
+// changes to the database, alarm service calls to readable log lines.
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "history.h"
+#include "host/backend.h"
+#include "host_log.h"
+
+namespace meter_host {
+
+class SerialWorker;
+
+// Log lines of the alarm services; pure, for tests.
+std::string threshold_line(const std::string& signalId, const std::string& name, float value, int flag);
+std::string threshold_bool_line(int level, const std::string& signalName, const std::string& alarmId,
+                                const std::string& valueText, const std::string& alarmText, bool active);
+std::string ao_report_line(const std::string& signalId, float value);
+std::string float_text(float value);
+
+class BenchBackend : public host::Backend {
+public:
+  BenchBackend(Log& log, History& history, std::uint32_t dataId, unsigned slave);
+
+  void attach(SerialWorker* worker);
+  // Alarm states as the database last recorded them.
+  void set_alarm_states(std::map<std::string, bool> states);
+  // While a history image is loaded into the driver: its round completion
+  // is not stored again.
+  void set_loading_cache(bool loading) { loadingCache_ = loading; }
+  unsigned history_failures() const { return historyFailures_; }
+
+  int send_sp(SMDVDevice& dev, int dataId, const unsigned char* data, unsigned length, bool flag) override;
+  void save_history(SMDVDevice& dev, const unsigned char* data, unsigned length) override;
+  bool check_threshold(SMDVDevice& dev, const std::string& signalId, const std::string& name, float value,
+                       int flag) override;
+  bool check_threshold_bool(SMDVDevice& dev, int level, const std::string& signalName, const std::string& alarmId,
+                            const std::string& valueText, const std::string& alarmText, bool active,
+                            unsigned short flag) override;
+  int check_ao_report(SMDVDevice& dev, const std::string& signalId, float value) override;
+  int batch_check_threshold(SMDVDevice& dev, const std::vector<rule_value>& rules) override;
+  int device_io_control(SMDVDevice& dev, int code, const void* in, int inLen, void* out, int outLen,
+                        int& outLenRet) override;
+  int init_setting(SPModbus& dev, const Json::Value& config) override;
+  void refresh_status(SMDSPDevice& dev) override;
+  void reset(SMDSPDevice& dev) override;
+  int open_port(SMDSPDevice& dev) override;
+  int close_port(SMDSPDevice& dev) override;
+  int send_data(SMDSPDevice& dev, const unsigned char* frame, unsigned length) override;
+  void modbus_error(SPModbus& dev, const std::string& why) override;
+
+private:
+  Log& log_;
+  History& history_;
+  std::uint32_t dataId_;
+  unsigned slave_;
+  std::atomic<SerialWorker*> worker_{nullptr};
+  std::atomic<bool> loadingCache_{false};
+  std::atomic<unsigned> historyFailures_{0};
+  std::mutex alarmsMutex_;
+  std::map<std::string, bool> alarmStates_;
+};
+
+}  // namespace meter_host

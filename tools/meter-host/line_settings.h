@@ -1,0 +1,28 @@
+#pragma once
+// The host's serial settings, taken from the command line first, then from
+// the configuration's "hostSetting" member, then from the defaults.
+#include <string>
+
+#include <json/value.h>
+
+#include "host_options.h"
+
+namespace meter_host {
+
+struct LineSettings {
+  std::string port;  // empty: none given
+  unsigned baud = 0;  // 0: the speed the driver asks for
+  char parity = 'N';
+  unsigned slave = 1;
+  unsigned timeoutMs = 1000;
+};
+
+// The JSON configuration file; no path gives an empty object.
+bool read_config(const std::string& path, Json::Value* config, std::string* error);
+
+// `deviceBaud` is the speed the driver asks for (its serial speed member),
+// or 0 to leave the choice to the session once the driver is loaded.
+bool resolve_line_settings(const HostOptions& options, const Json::Value& config, unsigned deviceBaud,
+                           LineSettings* out, std::string* error);
+
+}  // namespace meter_host

@@ -1,0 +1,48 @@
+#pragma once
+// The host's serial line through libmodbus: one request out, its reply in.
+// libmodbus frames, checks the CRC and keeps the time-outs; this class adds
+// the inter-frame silence that libmodbus leaves out.
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "line_settings.h"
+
+typedef struct _modbus modbus_t;
+
+namespace meter_host {
+
+struct Exchange {
+  enum class Kind { reply, timeout, failed };
+  Kind kind = Kind::failed;
+  std::vector<std::uint8_t> reply;  // as received, CRC included
+  std::string why;                  // for a time-out or a failure
+};
+
+class ModbusLine {
+public:
+  ModbusLine() = default;
+  ~ModbusLine();
+  ModbusLine(const ModbusLine&) = delete;
+  ModbusLine& operator=(const ModbusLine&) = delete;
+
+  // RS-485 mode and RTS control stay off: on a pseudo-terminal both fail
+  // or slow every frame.
+  bool open(const LineSettings& settings, std::string* error);
+
+  // Sends one whole request frame as the framework built it (CRC
+  // included; libmodbus puts its own) and waits for the reply.
+  Exchange exchange(const std::vector<std::uint8_t>& frame);
+
+private:
+  modbus_t* ctx_ = nullptr;
+  unsigned timeoutMs_ = 1000;
+  std::chrono::nanoseconds silence_{0};
+  std::chrono::steady_clock::time_point quietFrom_{};
+};
+
+// Short text of a request frame for the log, e.g. "read 366+12".
+std::string describe_request(const std::vector<std::uint8_t>& frame);
+
+}  // namespace meter_host

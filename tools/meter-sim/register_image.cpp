@@ -1,0 +1,114 @@
+#include "register_image.h"
+
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include <json/reader.h>
+#include <json/value.h>
+
+namespace meter_sim {
+
+bool served(unsigned start, unsigned count) {
+  if (count == 0) return false;
+  for (const RegisterBlock& b : kBlocks)
+    if (start >= b.first && start + count - 1 <= b.last) return true;
+  return false;
+}
+
+std::size_t RegisterImage::index(unsigned reg) {
+  std::size_t base = 0;
+  for (const RegisterBlock& b : kBlocks) {
+    if (reg >= b.first && reg <= b.last) return base + (reg - b.first);
+    base += static_cast<std::size_t>(b.last - b.first + 1);
+  }
+  return kRegisterCount;
+}
+
+std::uint16_t RegisterImage::get(unsigned reg) const {
+  const std::size_t i = index(reg);
+  return i < kRegisterCount ? values_[i] : 0;
+}
+
+void RegisterImage::set(unsigned reg, std::uint16_t value) {
+  const std::size_t i = index(reg);
+  if (i == kRegisterCount) return;
+  values_[i] = value;
+  pinned_.set(i);
+}
+
+void RegisterImage::set_live(unsigned reg, std::uint16_t value) {
+  const std::size_t i = index(reg);
+  if (i == kRegisterCount || pinned_.test(i)) return;
+  values_[i] = value;
+}
+
+bool RegisterImage::pinned(unsigned reg) const {
+  const std::size_t i = index(reg);
+  return i < kRegisterCount && pinned_.test(i);
+}
+
+void RegisterImage::set_live_int32(unsigned reg, std::int32_t value) {
+  const auto raw = static_cast<std::uint32_t>(value);
+  set_live(reg, static_cast<std::uint16_t>(raw >> 16));
+  set_live(reg + 1, static_cast<std::uint16_t>(raw & 0xFFFF));
+}
+
+void RegisterImage::set_live_float(unsigned reg, float value) {
+  std::uint32_t raw = 0;
+  std::memcpy(&raw, &value, sizeof raw);
+  set_live(reg, static_cast<std::uint16_t>(raw & 0xFFFF));
+  set_live(reg + 1, static_cast<std::uint16_t>(raw >> 16));
+}
+
+namespace {
+
+bool parse_register(const std::string& name, unsigned* reg) {
+  if (name.empty() || name.size() > 5) return false;
+  unsigned v = 0;
+  for (char c : name) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<unsigned>(c - '0');
+  }
+  *reg = v;
+  return true;
+}
+
+}  // namespace
+
+std::map<unsigned, std::uint16_t> read_image_file(const std::string& path, std::string* error) {
+  std::map<unsigned, std::uint16_t> image;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *error = "cannot open " + path;
+    return {};
+  }
+  Json::CharReaderBuilder builder;
+  Json::Value root;
+  std::string parseErrors;
+  if (!Json::parseFromStream(builder, in, &root, &parseErrors)) {
+    *error = path + ": not JSON: " + parseErrors;
+    return {};
+  }
+  if (!root.isObject()) {
+    *error = path + ": expected one object of register number to value";
+    return {};
+  }
+  for (const std::string& name : root.getMemberNames()) {
+    unsigned reg = 0;
+    if (!parse_register(name, &reg) || !served(reg, 1)) {
+      *error = path + ": \"" + name + "\" is not a register of the meter";
+      return {};
+    }
+    const Json::Value& v = root[name];
+    if (!v.isIntegral() || v.asLargestInt() < -32768 || v.asLargestInt() > 65535) {
+      *error = path + ": register " + name + " needs a 16-bit integer";
+      return {};
+    }
+    image[reg] = static_cast<std::uint16_t>(v.asLargestInt() & 0xFFFF);
+  }
+  return image;
+}
+
+}  // namespace meter_sim

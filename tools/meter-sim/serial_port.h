@@ -1,0 +1,34 @@
+#pragma once
+// The simulator's end of the line: a pseudo-terminal pair that it creates
+// itself, or a serial device that libmodbus opens.
+#include <string>
+
+#include <modbus/modbus.h>
+
+namespace meter_sim {
+
+class SerialPort {
+public:
+  SerialPort() = default;
+  ~SerialPort();
+  SerialPort(const SerialPort&) = delete;
+  SerialPort& operator=(const SerialPort&) = delete;
+
+  // A new pseudo-terminal, raw and without echo; masters connect to path().
+  bool open_pty(unsigned baud, char parity, std::string* error);
+  // An existing serial device.
+  bool open_device(const std::string& device, unsigned baud, char parity, std::string* error);
+
+  modbus_t* context() const { return ctx_; }
+  int fd() const { return fd_; }
+  const std::string& path() const { return path_; }
+
+private:
+  modbus_t* ctx_ = nullptr;
+  int fd_ = -1;
+  int master_ = -1;  // pseudo-terminal: our end
+  int held_ = -1;    // pseudo-terminal: the other end, kept open
+  std::string path_;
+};
+
+}  // namespace meter_sim
