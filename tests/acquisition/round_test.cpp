@@ -106,6 +106,38 @@ TEST_F(Round, PointFilePassOffersEachSignalUnderItsDerivedId) {
   EXPECT_EQ(dev.aiSignalMap_.at("A相电压").first, "abcdefghij");  // the id itself unchanged
 }
 
+TEST_F(Round, PointFilePassOffersTheAnalogReportWithTheDerivedIdAsFallback) {
+  dev.aiSignalMap_["A相电压"] = {"abcdefghij", "UA"};
+  SMDVDevice::BAOSetting rule;
+  rule.changeEnabled = true;
+  rule.changeDelta = 1.0f;
+  dev.aoReportRuleMap_["abc6efgh1j"] = rule;  // only the derived id has a rule
+  round();
+  EXPECT_EQ(completion_ops(rec),
+            (Ops{"send_sp", "reset", "check_threshold", "check_ao_report", "batch_check_threshold", "save_history"}));
+  const auto reports = rec.calls("check_ao_report");
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].texts, (Ops{"abcdefghij"}));
+  EXPECT_EQ(reports[0].reals, (std::vector<double>{230.10000610351562}));
+  EXPECT_EQ(dev.aoReportRuleMap_.count("abcdefghij"), 1u);
+}
+
+TEST_F(Round, ThresholdModeRunsTheFourPassesInOrder) {
+  dev.b_mode_ = 5;
+  dev.upThresholdMap_["A相电压"] = kvrm::ThresholdEntry{"up", 250.0f, 245.0f, false, 1};
+  dev.up2ThresholdMap_["A相电压"] = kvrm::ThresholdEntry{"up2", 260.0f, 255.0f, false, 2};
+  dev.lowThresholdMap_["A相电压"] = kvrm::ThresholdEntry{"low", 180.0f, 185.0f, false, 3};
+  dev.low2ThresholdMap_["A相电压"] = kvrm::ThresholdEntry{"low2", 170.0f, 175.0f, false, 4};
+  round();
+  const auto passes = rec.calls("check_threshold_bool");
+  ASSERT_EQ(passes.size(), 4u);
+  const char* const ids[] = {"up", "up2", "low", "low2"};
+  for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(passes[i].texts.at(1), ids[i]);
+  EXPECT_EQ(rec.calls("batch_check_threshold").at(0).ints[0], 4);  // the passes' rules, batch-checked
+  EXPECT_TRUE(dev.rules_.empty());
+  EXPECT_EQ(completion_ops(rec).back(), "save_history");
+}
+
 TEST(DerivedId, ReplacesOnlyThePositionsThatExist) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"abcdefghij", "abc6efgh1j"}, {"abcdefghi", "abc6efgh1"}, {"abcdefgh", "abc6efgh"},
@@ -219,6 +251,41 @@ public:
     throw std::runtime_error("threshold service down");
   }
 };
+
+// A boolean threshold service that sees whether the passes hold the mutex.
+class LockWatchingThresholds : public host::RecordingBackend {
+public:
+  KVRM4410T_Q* dev = nullptr;
+  int calls = 0;
+  int callsUnderLock = 0;
+  bool check_threshold_bool(SMDVDevice&, int, const std::string&, const std::string&, const std::string&,
+                            const std::string&, bool, unsigned short) override {
+    ++calls;
+    std::thread([this] {
+      if (dev->mutex_.try_lock())
+        dev->mutex_.unlock();
+      else
+        ++callsUnderLock;
+    }).join();
+    return false;
+  }
+};
+
+TEST(RoundLock, ThresholdPassesRunUnderTheMutex) {
+  LockWatchingThresholds watching;
+  host::ScopedBackend scoped(watching);
+  KVRM4410T_Q dev;
+  watching.dev = &dev;
+  dev.b_mode_ = 5;
+  dev.upThresholdMap_["A相电压"] = kvrm::ThresholdEntry{"up", 250.0f, 245.0f, false, 1};
+  dev.low2ThresholdMap_["B相电压"] = kvrm::ThresholdEntry{"low2", 170.0f, 175.0f, false, 4};
+  auto meter = voltage_meter();
+  kvtest::run_round(watching, dev, meter);
+  EXPECT_EQ(watching.calls, 2);
+  EXPECT_EQ(watching.callsUnderLock, 2);
+  ASSERT_TRUE(dev.mutex_.try_lock());
+  dev.mutex_.unlock();
+}
 
 TEST(RoundLock, PointFilePassHoldsTheMutexAndReleasesItWhenItThrows) {
   FailingThresholds failing;
