@@ -6,7 +6,7 @@ namespace kvrm {
 
 namespace {
 
-void load_limit(const Json::Value& member, const LimitSpec& limit, const std::string& id,
+void load_limit(const Json::Value& member, const LimitRow& limit, const std::string& id,
                 const std::string& signal, ThresholdMap& table) {
   if (!is_present(member, limit.valueKey) || !is_present(member, limit.recoverKey) ||
       !is_present(member, limit.levelKey))

@@ -15,7 +15,7 @@ using ThresholdEntry = std::tuple<std::string, float, float, bool, int>;
 using ThresholdMap = std::map<std::string, ThresholdEntry>;
 enum ThresholdField { kAlarmId = 0, kThreshold = 1, kRecoverValue = 2, kActive = 3, kAlarmLevel = 4 };
 
-struct LimitSpec {
+struct LimitRow {
   const char* valueKey;
   const char* recoverKey;
   const char* levelKey;
@@ -24,7 +24,7 @@ struct LimitSpec {
 };
 
 // In the order the tables are loaded and the passes run: Up, Up2, Low, Low2.
-constexpr std::array<LimitSpec, 4> kLimits = {{
+constexpr std::array<LimitRow, 4> kLimits = {{
     {"UpValue", "UpReconverValue", "UpAlarmLevel", "001", true},
     {"Up2Value", "Up2ReconverValue", "Up2AlarmLevel", "002", true},
     {"LowValue", "LowReconverValue", "LowAlarmLevel", "003", false},

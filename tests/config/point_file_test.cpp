@@ -72,10 +72,4 @@ TEST(PointFile, CommaRule) {
   }
 }
 
-TEST(PointFile, YamlIsRecognisedByItsExtension) {
-  EXPECT_TRUE(kvrm::is_yaml_path("./ini/12.yaml"));
-  EXPECT_FALSE(kvrm::is_yaml_path("./ini/12.ini"));
-  EXPECT_FALSE(kvrm::is_yaml_path("yaml"));
-}
-
 }  // namespace

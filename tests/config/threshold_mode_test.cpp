@@ -22,20 +22,6 @@ kvrm::ThresholdTables load(const std::string& setting) {
   return tables;
 }
 
-TEST(ThresholdSettings, LimitsTableInPassOrder) {
-  const std::string keys[4][4] = {{"UpValue", "UpReconverValue", "UpAlarmLevel", "001"},
-                                  {"Up2Value", "Up2ReconverValue", "Up2AlarmLevel", "002"},
-                                  {"LowValue", "LowReconverValue", "LowAlarmLevel", "003"},
-                                  {"Low2Value", "Low2ReconverValue", "Low2AlarmLevel", "004"}};
-  for (std::size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(kvrm::kLimits[i].valueKey, keys[i][0]);
-    EXPECT_EQ(kvrm::kLimits[i].recoverKey, keys[i][1]);
-    EXPECT_EQ(kvrm::kLimits[i].levelKey, keys[i][2]);
-    EXPECT_EQ(kvrm::kLimits[i].idSuffix, keys[i][3]);
-    EXPECT_EQ(kvrm::kLimits[i].upper, i < 2);
-  }
-}
-
 TEST(ThresholdSettings, NumbersAndStringsGiveTheSameEntries) {
   const auto tables = load(R"({
     "m1": {"ID": "0418", "SignalName": "A相电压",
