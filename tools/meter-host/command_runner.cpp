@@ -22,13 +22,33 @@ bool Stopper::wait_until(std::chrono::steady_clock::time_point until) {
   return cv_.wait_until(lock, until, [&] { return stop_.load(); });
 }
 
+namespace {
+
+// Printable UTF-8: no control characters but line ends and tabs, and every
+// multi-byte sequence well formed.
+bool reads_as_text(const std::vector<unsigned char>& bytes) {
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const unsigned char c = bytes[i];
+    if (c < 0x80) {
+      if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7F) return false;
+      continue;
+    }
+    const std::size_t more = (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 0;
+    if (more == 0 || c == 0xC0 || c == 0xC1 || i + more >= bytes.size()) return false;
+    for (std::size_t k = 1; k <= more; ++k)
+      if ((bytes[i + k] & 0xC0) != 0x80) return false;
+    i += more;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string ioctl_line(int code, const IoctlOutcome& r) {
   std::string line = "ioctl " + std::to_string(code) + " result " + std::to_string(r.result) + ", " +
                      std::to_string(r.outLenRet) + " bytes";
   if (r.output.empty()) return line;
-  bool text = true;
-  for (unsigned char c : r.output)
-    if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7F) text = false;
+  const bool text = reads_as_text(r.output);
   std::string shown;
   if (text) {
     shown.assign(r.output.begin(), r.output.end());

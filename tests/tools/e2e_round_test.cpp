@@ -1,0 +1,100 @@
+// A whole round over a pseudo-terminal: meter-host, the plug-in and
+// meter-sim as separate processes.
+#include <gtest/gtest.h>
+
+#include "support/image.h"
+#include "support/runs.h"
+
+namespace {
+
+using namespace tools_test;
+
+TEST(EndToEnd, RoundDecodesTheSimulatorsImage) {
+  TempDir dir;
+  write_image(dir.path("img.json"), tricky_image());
+  const Finished run = run_host({"--simulate", "--registers", dir.path("img.json"), "--rounds", "1", "--snapshot"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto shots = snapshots(run.out);
+  ASSERT_EQ(shots.size(), 1u) << run.err;
+  const Json::Value& s = shots.front();
+  ASSERT_TRUE(s.isObject());
+  EXPECT_EQ(s.size(), 231u);
+  for (const ExpectedValue& e : tricky_values()) {
+    ASSERT_TRUE(s.isMember(e.name)) << e.name;
+    EXPECT_EQ(s[e.name].asDouble(), e.value) << e.name;
+  }
+  ASSERT_TRUE(s["更新时间"].isString());
+  unsigned y, mo, d, h, mi, se;
+  EXPECT_EQ(std::sscanf(s["更新时间"].asCString(), "%u-%u-%u %u:%u:%u", &y, &mo, &d, &h, &mi, &se), 6);
+  EXPECT_GE(y, 2024u);
+}
+
+TEST(EndToEnd, StandardOutputHoldsOnlySnapshotLines) {
+  const Finished run = run_host({"--simulate", "--rounds", "2", "--interval", "0", "--snapshot"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_EQ(run.out.size(), 2u) << run.err;
+  for (const std::string& line : run.out) EXPECT_TRUE(parse_json(line).isObject()) << line;
+  // The driver's own lines went to standard error.
+  EXPECT_NE(run.err.find("rvSize is 0"), std::string::npos);
+  EXPECT_NE(run.err.find("meter-host: round 2 completed"), std::string::npos);
+}
+
+TEST(EndToEnd, MovingValuesOfTheLiveImageStayPlausible) {
+  const Finished run = run_host({"--simulate", "--rounds", "1", "--snapshot"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto shots = snapshots(run.out);
+  ASSERT_EQ(shots.size(), 1u);
+  EXPECT_NEAR(shots[0]["A相电压"].asDouble(), 230.0, 5.0);
+  EXPECT_NEAR(shots[0]["电网频率"].asDouble(), 50.0, 0.1);
+  EXPECT_GT(shots[0]["正向有功总电能"].asDouble(), 1000.0);
+  EXPECT_NEAR(shots[0]["正向有功总电能（乘变比）"].asDouble(), 40 * shots[0]["正向有功总电能"].asDouble(), 50.0);
+}
+
+TEST(EndToEnd, TheSampleConfigurationRaisesAndClearsAlarms) {
+  const Finished run =
+      run_host({"--simulate", "--config", SAMPLES_DIR "/mode5.json", "--rounds", "3", "--interval", "1.05", "--snapshot"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(snapshots(run.out).size(), 3u);
+  EXPECT_NE(run.err.find("alarm raised: 0406301003 电网频率"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("alarm raised: 0406101001 A相电压"), std::string::npos);
+  EXPECT_NE(run.err.find("alarm cleared: 0406101001 A相电压"), std::string::npos);
+  EXPECT_NE(run.err.find("高于阈值:231"), std::string::npos);
+}
+
+struct UsageCase {
+  std::vector<std::string> args;
+  const char* why;
+};
+
+class EndToEndUsage : public ::testing::TestWithParam<UsageCase> {};
+
+TEST_P(EndToEndUsage, BadUsageExitsWithTwoAndSaysWhy) {
+  const Finished run = run_host(GetParam().args);
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_NE(run.err.find(GetParam().why), std::string::npos) << run.err;
+  EXPECT_TRUE(run.out.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(EndToEnd, EndToEndUsage,
+                         ::testing::Values(UsageCase{{"--rounds", "three"}, "--rounds"},
+                                           UsageCase{{"--simulate", "--port", "/dev/null"}, "exclude"},
+                                           UsageCase{{"--config", "/nonexistent/x.json"}, "cannot read"},
+                                           UsageCase{{"--wat"}, "unknown option"}));
+
+TEST(EndToEnd, HelpGoesToStandardOutputWithStatusZero) {
+  const Finished run = run_host({"--help"});
+  EXPECT_EQ(run.status, 0);
+  ASSERT_FALSE(run.out.empty());
+  EXPECT_EQ(run.out.front().rfind("usage: meter-host", 0), 0u);
+}
+
+TEST(EndToEnd, RuntimeFailuresExitWithOne) {
+  const Finished noPlugin = run_host({"--simulate", "--plugin", "/nonexistent/lib.so", "--rounds", "1"});
+  EXPECT_EQ(noPlugin.status, 1);
+  EXPECT_NE(noPlugin.err.find("cannot load the plug-in"), std::string::npos) << noPlugin.err;
+  const Finished noPort = run_host({"--port", "/nonexistent/ttyUSB9", "--rounds", "1"});
+  EXPECT_EQ(noPort.status, 1);
+  EXPECT_NE(noPort.err.find("cannot open /nonexistent/ttyUSB9"), std::string::npos) << noPort.err;
+}
+
+}  // namespace

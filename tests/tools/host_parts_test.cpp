@@ -1,0 +1,232 @@
+// The bench host's pure parts: options, commands, line settings, timing,
+// log lines.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "bench_backend.h"
+#include "command_runner.h"
+#include "commands.h"
+#include "host_options.h"
+#include "line_settings.h"
+#include "line_timing.h"
+#include "support/runs.h"
+
+namespace {
+
+using namespace meter_host;
+
+TEST(HostOptions, DefaultsRunUntilInterruptedOnceASecond) {
+  const auto r = parse_host_options({});
+  EXPECT_EQ(r.error, "");
+  EXPECT_EQ(r.options.rounds, 0u);
+  EXPECT_EQ(r.options.interval, 1.0);
+  EXPECT_EQ(r.options.dataId, 1u);
+  EXPECT_FALSE(r.options.port);
+  EXPECT_FALSE(r.options.snapshot);
+}
+
+TEST(HostOptions, BadUsageIsNamed) {
+  const std::pair<std::vector<std::string>, const char*> cases[] = {
+      {{"--rounds", "-1"}, "--rounds"},
+      {{"--rounds"}, "needs a value"},
+      {{"--interval", "soon"}, "--interval"},
+      {{"--parity", "e"}, "--parity"},
+      {{"--slave", "248"}, "--slave"},
+      {{"--timeout-ms", "0"}, "--timeout-ms"},
+      {{"--data-id", "4294967296"}, "--data-id"},
+      {{"--write", "300"}, "--write"},
+      {{"--write", "300=70000"}, "16-bit"},
+      {{"--ioctl", "abc"}, "--ioctl"},
+      {{"--simulate", "--port", "/dev/ttyUSB0"}, "exclude"},
+      {{"--port", "/dev/ttyUSB0", "--fault", "slow"}, "need --simulate"},
+      {{"--frobnicate"}, "unknown option"},
+  };
+  for (const auto& [args, why] : cases) {
+    const auto r = parse_host_options(args);
+    EXPECT_NE(r.error.find(why), std::string::npos) << args.front() << ": " << r.error;
+  }
+}
+
+TEST(HostOptions, SimulatorOptionsPassThrough) {
+  const auto r = parse_host_options({"--simulate", "--registers", "img.json", "--fault", "bad-crc", "--fault-after",
+                                     "5", "--line-speed", "--slow-ms", "10"});
+  ASSERT_EQ(r.error, "");
+  EXPECT_TRUE(r.options.simulate);
+  EXPECT_EQ(r.options.simArgs, (std::vector<std::string>{"--registers", "img.json", "--fault", "bad-crc",
+                                                          "--fault-after", "5", "--line-speed", "--slow-ms", "10"}));
+}
+
+TEST(HostOptions, HelpNamesEveryOption) {
+  const std::string help = host_usage();
+  for (const char* o : {"--plugin", "--config", "--data-id", "--port", "--baud", "--parity", "--slave",
+                        "--timeout-ms", "--rounds", "--interval", "--round-timeout-ms", "--history", "--snapshot",
+                        "--write", "--ioctl", "--simulate", "--sim ", "--registers", "--fault ", "--fault-after",
+                        "--fault-count", "--slow-ms", "--exception-code", "--line-speed", "--verbose", "--help"})
+    EXPECT_NE(help.find(o), std::string::npos) << o;
+}
+
+struct WriteCase {
+  const char* text;
+  bool ok;
+  unsigned address;
+  std::vector<std::uint16_t> values;
+};
+
+class HostWriteSpec : public ::testing::TestWithParam<WriteCase> {};
+
+TEST_P(HostWriteSpec, ParsesAddressAndValues) {
+  std::string error;
+  const auto spec = parse_write_spec(GetParam().text, &error);
+  ASSERT_EQ(spec.has_value(), GetParam().ok) << error;
+  if (!spec) return;
+  EXPECT_EQ(spec->address, GetParam().address);
+  EXPECT_EQ(spec->values, GetParam().values);
+}
+
+INSTANTIATE_TEST_SUITE_P(Host, HostWriteSpec,
+                         ::testing::Values(WriteCase{"300=5", true, 300, {5}},
+                                           WriteCase{"0x9A00=0xFFFF,0", true, 0x9A00, {0xFFFF, 0}},
+                                           WriteCase{"300=-1,-32768", true, 300, {0xFFFF, 0x8000}},
+                                           WriteCase{"65535=1", true, 65535, {1}},
+                                           WriteCase{"65535=1,2", false, 0, {}},
+                                           WriteCase{"300=", false, 0, {}},
+                                           WriteCase{"300=1,,2", false, 0, {}},
+                                           WriteCase{"=1", false, 0, {}},
+                                           WriteCase{"300=-32769", false, 0, {}},
+                                           WriteCase{"300=1.5", false, 0, {}}));
+
+TEST(HostCommands, OneValueWritesWithCode206InHostOrder) {
+  const IoRequest r = write_request(WriteSpec{0x0130, {0xABCD}});
+  EXPECT_EQ(r.code, 206);
+  ASSERT_EQ(r.input.size(), 4u);
+  std::uint16_t words[2];
+  std::memcpy(words, r.input.data(), sizeof words);
+  EXPECT_EQ(words[0], 0x0130);
+  EXPECT_EQ(words[1], 0xABCD);
+}
+
+TEST(HostCommands, SeveralValuesWriteWithCode210) {
+  const IoRequest r = write_request(WriteSpec{300, {1, 2, 3}});
+  EXPECT_EQ(r.code, 210);
+  ASSERT_EQ(r.input.size(), 8u);
+  std::uint16_t words[4];
+  std::memcpy(words, r.input.data(), sizeof words);
+  EXPECT_EQ(words[0], 300);
+  EXPECT_EQ(words[3], 3);
+}
+
+TEST(HostCommands, LinesOfStandardInput) {
+  EXPECT_EQ(parse_command("").kind, CommandKind::empty);
+  EXPECT_EQ(parse_command("  # note").kind, CommandKind::empty);
+  EXPECT_EQ(parse_command("snapshot").kind, CommandKind::snapshot);
+  EXPECT_EQ(parse_command("snapshot now").kind, CommandKind::invalid);
+  EXPECT_EQ(parse_command("result\r").kind, CommandKind::result);
+  EXPECT_EQ(parse_command("quit").kind, CommandKind::quit);
+  const Command w = parse_command("write 300=1,2");
+  ASSERT_EQ(w.kind, CommandKind::write);
+  EXPECT_EQ(w.write.values.size(), 2u);
+  const Command i = parse_command("ioctl 310 {\"signal_id\": \"a b\"}");
+  ASSERT_EQ(i.kind, CommandKind::ioctl);
+  EXPECT_EQ(i.ioctl.code, 310);
+  EXPECT_EQ(i.ioctl.input, "{\"signal_id\": \"a b\"}");
+  EXPECT_EQ(parse_command("ioctl 801").ioctl.input, "");
+  EXPECT_EQ(parse_command("ioctl x").kind, CommandKind::invalid);
+  const Command bad = parse_command("reboot");
+  EXPECT_EQ(bad.kind, CommandKind::invalid);
+  EXPECT_NE(bad.error.find("reboot"), std::string::npos);
+}
+
+TEST(HostCommands, IoctlAnswersShowTextOrHex) {
+  IoctlOutcome text{0, 3, {'{', '}', '\n'}};
+  EXPECT_EQ(ioctl_line(801, text), "ioctl 801 result 0, 3 bytes: {}");
+  IoctlOutcome binary{0, 4, {0xFF, 0xFF, 0xFF, 0xFF}};
+  EXPECT_EQ(ioctl_line(1, binary), "ioctl 1 result 0, 4 bytes: 0xffffffff");
+  EXPECT_EQ(ioctl_line(310, IoctlOutcome{-1, 0, {}}), "ioctl 310 result -1, 0 bytes");
+  const std::string chinese = "{\"电网频率\":50}";
+  IoctlOutcome utf8{0, static_cast<int>(chinese.size()), std::vector<unsigned char>(chinese.begin(), chinese.end())};
+  EXPECT_EQ(ioctl_line(801, utf8), "ioctl 801 result 0, " + std::to_string(chinese.size()) + " bytes: " + chinese);
+  IoctlOutcome cut{0, 2, {0xE7, 0x94}};
+  EXPECT_EQ(ioctl_line(801, cut), "ioctl 801 result 0, 2 bytes: 0xe794");
+}
+
+Json::Value json(const std::string& text) { return tools_test::parse_json(text); }
+
+TEST(HostLineSettings, CommandLineOverConfigurationOverDefaults) {
+  const Json::Value config =
+      json(R"({"hostSetting": {"port": "/dev/ttyS1", "baud": "19200", "parity": "E", "slave": 3, "timeoutMs": 250}})");
+  LineSettings s;
+  std::string error;
+  ASSERT_TRUE(resolve_line_settings(HostOptions{}, config, 9600, &s, &error)) << error;
+  EXPECT_EQ(s.port, "/dev/ttyS1");
+  EXPECT_EQ(s.baud, 19200u);
+  EXPECT_EQ(s.parity, 'E');
+  EXPECT_EQ(s.slave, 3u);
+  EXPECT_EQ(s.timeoutMs, 250u);
+
+  HostOptions o;
+  o.port = "/dev/ttyUSB0";
+  o.baud = 4800;
+  o.slave = 9;
+  ASSERT_TRUE(resolve_line_settings(o, config, 9600, &s, &error));
+  EXPECT_EQ(s.port, "/dev/ttyUSB0");
+  EXPECT_EQ(s.baud, 4800u);
+  EXPECT_EQ(s.slave, 9u);
+  EXPECT_EQ(s.parity, 'E');
+
+  ASSERT_TRUE(resolve_line_settings(HostOptions{}, json("{}"), 9600, &s, &error));
+  EXPECT_EQ(s.port, "");
+  EXPECT_EQ(s.baud, 9600u) << "the driver's speed";
+  EXPECT_EQ(s.parity, 'N');
+  EXPECT_EQ(s.slave, 1u);
+  EXPECT_EQ(s.timeoutMs, 1000u);
+}
+
+TEST(HostLineSettings, BadHostSettingsAreRefused) {
+  for (const char* text : {R"({"hostSetting": 5})", R"({"hostSetting": {"baud": "fast"}})",
+                           R"({"hostSetting": {"slave": 0}})", R"({"hostSetting": {"parity": "X"}})",
+                           R"({"hostSetting": {"port": 7}})"}) {
+    LineSettings s;
+    std::string error;
+    EXPECT_FALSE(resolve_line_settings(HostOptions{}, json(text), 9600, &s, &error)) << text;
+    EXPECT_NE(error.find("hostSetting"), std::string::npos) << error;
+  }
+}
+
+TEST(HostLineSettings, ConfigurationFileMustBeOneObject) {
+  tools_test::TempDir dir;
+  Json::Value config;
+  std::string error;
+  EXPECT_TRUE(read_config("", &config, &error));
+  EXPECT_TRUE(config.isObject());
+  tools_test::write_text(dir.path("list.json"), "[1]");
+  EXPECT_FALSE(read_config(dir.path("list.json"), &config, &error));
+  tools_test::write_text(dir.path("broken.json"), "{");
+  EXPECT_FALSE(read_config(dir.path("broken.json"), &config, &error));
+  EXPECT_FALSE(read_config(dir.path("absent.json"), &config, &error));
+}
+
+TEST(LineTiming, RoundAt9600Is1400Milliseconds) {
+  const auto wire = rtu_line::round_wire_time(9600, false);
+  EXPECT_NEAR(std::chrono::duration<double>(wire).count(), 1.400, 0.0005);
+  EXPECT_EQ(rtu_line::wire_time(1190, 9600, false).count(), 1239583333);
+}
+
+TEST(LineTiming, SilenceIsThreeAndAHalfCharactersUpTo19200) {
+  EXPECT_EQ(rtu_line::silence(9600, false).count(), 3645833);
+  EXPECT_EQ(rtu_line::silence(9600, true).count(), 4010416);
+  EXPECT_EQ(rtu_line::silence(19200, false).count(), 1822916);
+  EXPECT_EQ(rtu_line::silence(38400, false), std::chrono::microseconds(1750));
+}
+
+TEST(HostLog, AlarmLinesReadPlainly) {
+  EXPECT_EQ(threshold_bool_line(2, "A相电压", "0406101001", "251.5", "当前值251.5高于阈值:250", true),
+            "threshold: A相电压 = 251.5 alarm 0406101001 level 2 IN ALARM: 当前值251.5高于阈值:250");
+  EXPECT_EQ(threshold_bool_line(2, "A相电压", "0406101001", "240", "", false),
+            "threshold: A相电压 = 240 alarm 0406101001 level 2 normal");
+  EXPECT_EQ(threshold_line("0406001006", "A相电压", 230.1f, 1),
+            "threshold check: A相电压 = 230.100006 (signal id 0406001006, flag 1)");
+  EXPECT_EQ(ao_report_line("0401001001", 0.1f), "analog report: signal id 0401001001 = 0.100000001");
+}
+
+}  // namespace
