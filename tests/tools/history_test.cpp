@@ -63,6 +63,13 @@ TEST(HistoryStore, AlarmStatesAreTheLastRecordedOfEachId) {
   ASSERT_TRUE(h.record_alarm(AlarmEvent{2, "a001", "A相电压", 2, true, "260", "t"}, &error));
   EXPECT_EQ(h.alarm_states(1, &error), (std::map<std::string, bool>{{"a001", false}, {"b003", true}}));
   EXPECT_EQ(h.alarm_states(2, &error), (std::map<std::string, bool>{{"a001", true}}));
+  const auto events = h.alarm_events(1, &error);
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[2].alarmId, "a001");
+  EXPECT_FALSE(events[2].raised);
+  EXPECT_EQ(events[2].valueText, "240");
+  EXPECT_EQ(events[1].signal, "电网频率");
+  EXPECT_EQ(events[1].level, 2);
 }
 
 TEST(HistoryStore, AFileThatIsNoDatabaseIsRefused) {

@@ -128,8 +128,10 @@ int BenchBackend::send_data(SMDSPDevice&, const unsigned char* frame, unsigned l
 }
 
 void BenchBackend::modbus_error(SPModbus&, const std::string& why) {
-  log_.line("reply rejected: " + why);
-  if (SerialWorker* w = worker_) w->note_failure("reply rejected: " + why);
+  if (SerialWorker* w = worker_)
+    w->note_rejection(why);
+  else
+    log_.line("reply rejected: " + why);
 }
 
 }  // namespace meter_host

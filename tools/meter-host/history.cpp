@@ -173,6 +173,24 @@ bool History::record_alarm(const AlarmEvent& e, std::string* error) {
   return true;
 }
 
+std::vector<AlarmEvent> History::alarm_events(std::uint32_t dataId, std::string* error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<AlarmEvent> events;
+  if (!db_) return events;
+  Statement s(db_, "SELECT alarm_id, signal, level, state, value, text FROM alarms WHERE data_id = ? ORDER BY id");
+  s.bind(1, static_cast<std::int64_t>(dataId));
+  if (!s.ok()) {
+    *error = db_error(db_);
+    return events;
+  }
+  int rc;
+  while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
+    events.push_back(AlarmEvent{dataId, s.text(0), s.text(1), sqlite3_column_int(s.get(), 2), s.text(3) == "raised",
+                                s.text(4), s.text(5)});
+  if (rc != SQLITE_DONE) *error = db_error(db_);
+  return events;
+}
+
 std::map<std::string, bool> History::alarm_states(std::uint32_t dataId, std::string* error) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::map<std::string, bool> states;

@@ -48,6 +48,8 @@ public:
   std::vector<HistoryRecord> records(std::uint32_t dataId, std::string* error);
 
   bool record_alarm(const AlarmEvent& event, std::string* error);
+  // Every alarm event of the data id, oldest first.
+  std::vector<AlarmEvent> alarm_events(std::uint32_t dataId, std::string* error);
   // The last recorded state of every alarm id of the data id.
   std::map<std::string, bool> alarm_states(std::uint32_t dataId, std::string* error);
 

@@ -69,6 +69,16 @@ void SerialWorker::note_failure(const std::string& why) {
   failure_ = why;
 }
 
+void SerialWorker::note_rejection(const std::string& why) {
+  std::string line;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failure_ = (inFlight_.empty() ? std::string() : inFlight_ + ": ") + "reply rejected: " + why;
+    line = failure_;
+  }
+  log_.line(line);
+}
+
 void SerialWorker::interrupt() {
   std::lock_guard<std::mutex> lock(mutex_);
   interrupted_ = true;
@@ -98,26 +108,23 @@ void SerialWorker::run() {
     // A refresh supersedes the rest of an abandoned round, but not a
     // command's write that waits to go out.
     if (refreshWanted_ && (!pending_ || pending_->frame[1] == kReadHolding)) {
-      if (pending_) {
-        outstanding_.erase(pending_->ticket);
-        pending_.reset();
-      }
-      refreshed_ = *refreshWanted_;
+      const unsigned round = *refreshWanted_;
       refreshWanted_.reset();
-      failure_.clear();
       busy_ = true;
       lock.unlock();
-      refresh();
+      refresh(round);
       lock.lock();
     } else {
       const Pending p = std::move(*pending_);
       pending_.reset();
       if (p.frame.size() > 1 && p.frame[1] != kReadHolding && refreshed_ != completed_)
         failure_ = describe_request(p.frame) + " took over the line";
+      inFlight_ = describe_request(p.frame);
       busy_ = true;
       lock.unlock();
       exchange(p);
       lock.lock();
+      inFlight_.clear();
       outstanding_.erase(p.ticket);
     }
     busy_ = false;
@@ -125,8 +132,23 @@ void SerialWorker::run() {
   }
 }
 
-void SerialWorker::refresh() {
+void SerialWorker::refresh(unsigned round) {
   std::lock_guard<std::mutex> device(deviceMutex_);
+  {
+    // Decided again under the device lock: a command may have queued a
+    // write since, and the refresh would drop it.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (pending_ && pending_->frame[1] != kReadHolding) {
+      if (!refreshWanted_) refreshWanted_ = round;
+      return;
+    }
+    if (pending_) {
+      outstanding_.erase(pending_->ticket);
+      pending_.reset();
+    }
+    refreshed_ = round;
+    failure_.clear();
+  }
   try {
     device_.RefreshStatus();
   } catch (const std::exception& e) {

@@ -53,6 +53,8 @@ public:
   void note_round_done();
   // Why the round in progress stopped, when it did.
   void note_failure(const std::string& why);
+  // The driver's Modbus layer rejected the reply to the request in flight.
+  void note_rejection(const std::string& why);
   RoundEnd wait_round(unsigned round, Clock::time_point deadline, std::string* why);
   // Wakes every waiter; later waits end at once.
   void interrupt();
@@ -65,7 +67,7 @@ private:
 
   void run();
   void exchange(const Pending& p);
-  void refresh();
+  void refresh(unsigned round);
 
   SPModbus& device_;
   std::mutex& deviceMutex_;
@@ -82,6 +84,7 @@ private:
   unsigned refreshed_ = 0;  // the round last started
   unsigned completed_ = 0;  // the round last completed
   std::string failure_;     // why the current round stopped
+  std::string inFlight_;    // the request on the line
   bool stop_ = false;
   bool interrupted_ = false;
   std::thread thread_;
