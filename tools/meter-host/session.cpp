@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <exception>
+#include <thread>
 
 namespace meter_host {
 
@@ -66,11 +67,19 @@ void Session::load_cache(std::uint32_t dataId) {
     log_.line(std::string("the driver failed on the history record: ") + e.what());
   }
   backend_->set_loading_cache(false);
+  if (taken) cacheSecond_ = std::time(nullptr);
   log_.line("history record " + std::to_string(record->id) + " of " + record->savedAt +
             (taken ? " loaded into the driver" : " refused by the driver"));
 }
 
 RoundEnd Session::run_round(unsigned round, std::chrono::milliseconds timeout, std::string* why) {
+  // The driver publishes one round per second of its clock: a round that
+  // completed in the second of the history record loaded at start-up would
+  // leave the record's values standing. Start the first one a second later.
+  if (cacheSecond_) {
+    while (std::time(nullptr) == *cacheSecond_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    cacheSecond_.reset();
+  }
   worker_->request_refresh(round);
   return worker_->wait_round(round, Clock::now() + timeout, why);
 }

@@ -4,6 +4,7 @@
 // benchmark drive rounds and commands through it.
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -79,6 +80,8 @@ private:
   std::unique_ptr<SerialWorker> worker_;
   LineSettings settings_;
   std::shared_ptr<SMDController> controller_ = std::make_shared<SMDController>("meter-host");
+  // The second in which a history record was loaded, if one was.
+  std::optional<std::time_t> cacheSecond_;
 };
 
 }  // namespace meter_host
