@@ -47,18 +47,21 @@ TEST_F(Cache, RefusesAMissingImage) {
 
 TEST_F(Cache, TakesTheImageWholeAndCompletesARoundOnIt) {
   const auto image = stored_image();
-  ASSERT_TRUE(kvtest::within_one_second([&](const boost::posix_time::ptime& now) {
+  bool taken = false;
+  const auto now = kvtest::within_one_second([&](const boost::posix_time::ptime&) {
     rec.clear();
-    ASSERT_TRUE(dev.LoadFromCache(image.data(), static_cast<int>(image.size())));
-    const auto block = kvtest::block_bytes(dev);
-    EXPECT_TRUE(std::equal(image.begin(), image.begin() + kvrm::kTimeOffset, block.begin()));  // id included
-    const ttime_t stamp = get_ttime(now);
-    EXPECT_EQ(std::memcmp(block.data() + kvrm::kTimeOffset, &stamp, sizeof stamp), 0);
-    EXPECT_EQ(dev.lastUpdateTime_, now);
-    EXPECT_EQ(kvtest::completion_ops(rec), (Ops{"send_sp", "reset", "batch_check_threshold", "save_history"}));
-    EXPECT_EQ(rec.calls("send_sp").at(0).bytes, block);
-    EXPECT_EQ(rec.calls("save_history").at(0).bytes, block);
-  }));
+    taken = dev.LoadFromCache(image.data(), static_cast<int>(image.size()));
+  });
+  ASSERT_TRUE(now);
+  EXPECT_TRUE(taken);
+  const auto block = kvtest::block_bytes(dev);
+  EXPECT_TRUE(std::equal(image.begin(), image.begin() + kvrm::kTimeOffset, block.begin()));  // id included
+  const ttime_t stamp = get_ttime(*now);
+  EXPECT_EQ(std::memcmp(block.data() + kvrm::kTimeOffset, &stamp, sizeof stamp), 0);
+  EXPECT_EQ(dev.lastUpdateTime_, *now);
+  EXPECT_EQ(kvtest::completion_ops(rec), (Ops{"send_sp", "reset", "batch_check_threshold", "save_history"}));
+  EXPECT_EQ(rec.calls("send_sp").at(0).bytes, block);
+  EXPECT_EQ(rec.calls("save_history").at(0).bytes, block);
   EXPECT_TRUE(dev.dataReady_);
   EXPECT_EQ(dev.jsonSnapshot_["A相电压"].asDouble(), 230.10000610351562);
 }

@@ -3,6 +3,7 @@
 // through the recording host, register slots of the block, request frames,
 // and a retry for checks that must not straddle a second boundary.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,16 +45,18 @@ inline std::vector<std::string> completion_ops(const host::RecordingBackend& rec
   return out;
 }
 
-// Runs attempt() until the local clock shows the same second before and
-// after it; attempt() must set up its own state afresh each time.
+// Runs attempt(now) until the local clock shows the same second before and
+// after it, and returns that second (none if it never did). attempt() must
+// set up its own state afresh and only record what it sees: checks belong
+// after the call, so that an attempt that crossed a second does not count.
 template <class F>
-bool within_one_second(F attempt) {
+std::optional<boost::posix_time::ptime> within_one_second(F attempt) {
   for (int i = 0; i < 5; ++i) {
     const auto before = local_now();
     attempt(before);
-    if (local_now() == before) return true;
+    if (local_now() == before) return before;
   }
-  return false;
+  return std::nullopt;
 }
 
 }  // namespace kvtest

@@ -44,22 +44,23 @@ TEST_F(Round, CompletionCallsComeInTheirOrder) {
 }
 
 TEST_F(Round, BlockIsSentAndStoredStampedWithTheLocalTime) {
-  ASSERT_TRUE(kvtest::within_one_second([&](const boost::posix_time::ptime& now) {
+  const auto now = kvtest::within_one_second([&](const boost::posix_time::ptime&) {
     rec.clear();
     round();
-    const ttime_t expected = get_ttime(now);
-    const auto block = kvtest::block_bytes(dev);
-    EXPECT_EQ(std::memcmp(block.data() + kvrm::kTimeOffset, &expected, sizeof expected), 0);
-    EXPECT_EQ(dev.lastUpdateTime_, now);
-    const auto sent = rec.calls("send_sp");
-    const auto stored = rec.calls("save_history");
-    ASSERT_EQ(sent.size(), 1u);
-    ASSERT_EQ(stored.size(), 1u);
-    EXPECT_EQ(sent[0].ints, (std::vector<long long>{5156, 915, 0}));
-    EXPECT_EQ(sent[0].bytes, block);
-    EXPECT_EQ(stored[0].ints, (std::vector<long long>{915}));
-    EXPECT_EQ(stored[0].bytes, block);
-  }));
+  });
+  ASSERT_TRUE(now);
+  const ttime_t expected = get_ttime(*now);
+  const auto block = kvtest::block_bytes(dev);
+  EXPECT_EQ(std::memcmp(block.data() + kvrm::kTimeOffset, &expected, sizeof expected), 0);
+  EXPECT_EQ(dev.lastUpdateTime_, *now);
+  const auto sent = rec.calls("send_sp");
+  const auto stored = rec.calls("save_history");
+  ASSERT_EQ(sent.size(), 1u);
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_EQ(sent[0].ints, (std::vector<long long>{5156, 915, 0}));
+  EXPECT_EQ(sent[0].bytes, block);
+  EXPECT_EQ(stored[0].ints, (std::vector<long long>{915}));
+  EXPECT_EQ(stored[0].bytes, block);
   EXPECT_TRUE(dev.dataReady_);
   EXPECT_EQ(dev.status_, 1);
   EXPECT_EQ(dev.lastUpdateTime_.time_of_day().fractional_seconds(), 0);
