@@ -8,6 +8,7 @@
 // reader, the property tree and the JSON library leave as they are; the
 // tables then hold what was loaded before the error.
 #include <cstdint>
+#include <cstring>
 #include <iostream>
 #include <map>
 #include <mutex>
