@@ -3,7 +3,6 @@
 
 #include <iostream>
 #include <string>
-#include <vector>
 
 #include "host/backend.h"
 #include "host/rtu.h"
@@ -16,12 +15,19 @@ constexpr std::uint8_t kWriteMultiple = 0x10;
 
 std::uint16_t word_at(const unsigned char* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
 
-void put_word(std::vector<std::uint8_t>& f, unsigned v) {
-  f.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
-  f.push_back(static_cast<std::uint8_t>(v & 0xFF));
-}
-
 }  // namespace
+
+// A request frame under construction; fixed capacity, so polling allocates
+// nothing: address, function, 5 header bytes, 2 x 123 values, CRC.
+struct SPModbus::Frame {
+  std::uint8_t bytes[256];
+  unsigned size = 0;
+  void put(unsigned v) { bytes[size++] = static_cast<std::uint8_t>(v & 0xFF); }
+  void put_word(unsigned v) {
+    put(v >> 8);
+    put(v);
+  }
+};
 
 SPModbus::~SPModbus() = default;
 
@@ -37,12 +43,11 @@ SPModbus::PendingRequest SPModbus::Pending() const {
   return pending_;
 }
 
-int SPModbus::send_request(const std::uint8_t* pdu, unsigned pduLength, const PendingRequest& pending) {
-  std::vector<std::uint8_t> frame;
-  frame.reserve(pduLength + 3);
-  frame.push_back(slaveAddress_);
-  frame.insert(frame.end(), pdu, pdu + pduLength);
-  host::append_crc(frame);
+int SPModbus::send_request(Frame& frame, const PendingRequest& pending) {
+  frame.bytes[0] = slaveAddress_;
+  const std::uint16_t crc = host::crc16(frame.bytes, frame.size);
+  frame.put(crc);
+  frame.put(crc >> 8);
   {
     // The newest request is the one whose reply is expected: a request
     // queued while another is on the line abandons the older one, and its
@@ -51,38 +56,42 @@ int SPModbus::send_request(const std::uint8_t* pdu, unsigned pduLength, const Pe
     pending_ = pending;
     pending_.serial = ++serial_;
   }
-  return SendData(frame.data(), static_cast<unsigned>(frame.size()));
+  return SendData(frame.bytes, frame.size);
 }
 
 int SPModbus::modbus_read_registers(int start, int count) {
   if (start < 0 || start > 0xFFFF || count < 1 || count > static_cast<int>(kResponseRegisters)) return -1;
-  std::vector<std::uint8_t> pdu{kReadHolding};
-  put_word(pdu, static_cast<unsigned>(start));
-  put_word(pdu, static_cast<unsigned>(count));
-  return send_request(pdu.data(), static_cast<unsigned>(pdu.size()),
-                      PendingRequest{kReadHolding, static_cast<std::uint16_t>(start), static_cast<std::uint16_t>(count)});
+  Frame f;
+  f.put(0);  // slave address, filled in on sending
+  f.put(kReadHolding);
+  f.put_word(static_cast<unsigned>(start));
+  f.put_word(static_cast<unsigned>(count));
+  return send_request(f, PendingRequest{kReadHolding, static_cast<std::uint16_t>(start),
+                                        static_cast<std::uint16_t>(count)});
 }
 
 int SPModbus::modbus_write_register(int address, int value) {
   if (address < 0 || address > 0xFFFF) return -1;
-  std::vector<std::uint8_t> pdu{kWriteSingle};
-  put_word(pdu, static_cast<unsigned>(address));
-  put_word(pdu, static_cast<unsigned>(value) & 0xFFFF);
-  return send_request(pdu.data(), static_cast<unsigned>(pdu.size()),
-                      PendingRequest{kWriteSingle, static_cast<std::uint16_t>(address), 1});
+  Frame f;
+  f.put(0);
+  f.put(kWriteSingle);
+  f.put_word(static_cast<unsigned>(address));
+  f.put_word(static_cast<unsigned>(value) & 0xFFFF);
+  return send_request(f, PendingRequest{kWriteSingle, static_cast<std::uint16_t>(address), 1});
 }
 
 int SPModbus::modbus_write_registers(int address, int count, const std::uint16_t* values) {
   if (address < 0 || address > 0xFFFF || count < 1 || count > static_cast<int>(kMaxWriteRegisters) || !values)
     return -1;
-  std::vector<std::uint8_t> pdu{kWriteMultiple};
-  put_word(pdu, static_cast<unsigned>(address));
-  put_word(pdu, static_cast<unsigned>(count));
-  pdu.push_back(static_cast<std::uint8_t>(2 * count));
-  for (int i = 0; i < count; ++i) put_word(pdu, values[i]);
-  return send_request(pdu.data(), static_cast<unsigned>(pdu.size()),
-                      PendingRequest{kWriteMultiple, static_cast<std::uint16_t>(address),
-                                     static_cast<std::uint16_t>(count)});
+  Frame f;
+  f.put(0);
+  f.put(kWriteMultiple);
+  f.put_word(static_cast<unsigned>(address));
+  f.put_word(static_cast<unsigned>(count));
+  f.put(static_cast<unsigned>(2 * count));
+  for (int i = 0; i < count; ++i) f.put_word(values[i]);
+  return send_request(f, PendingRequest{kWriteMultiple, static_cast<std::uint16_t>(address),
+                                        static_cast<std::uint16_t>(count)});
 }
 
 int SPModbus::reject(const char* why) {

@@ -50,7 +50,8 @@ public:
   std::uint16_t response_[kResponseRegisters] = {};
 
 private:
-  int send_request(const std::uint8_t* pdu, unsigned pduLength, const PendingRequest& pending);
+  struct Frame;
+  int send_request(Frame& frame, const PendingRequest& pending);
   int reject(const char* why);
   bool consume(const PendingRequest& seen);
 
