@@ -65,7 +65,7 @@ const char* host_usage() {
 
 namespace {
 
-// Options handed to meter-sim as they stand, with the kind of value each takes.
+// Options that take a value and go to meter-sim as they stand.
 constexpr std::array<const char*, 5> kSimValueOptions{{"--fault", "--fault-after", "--fault-count", "--slow-ms",
                                                        "--exception-code"}};
 
@@ -184,8 +184,11 @@ HostParse parse_host_options(const std::vector<std::string>& args) {
       return r;
     }
   }
-  if (o.simulate && portGiven) r.error = "--simulate and --port exclude each other";
-  else if (!o.simArgs.empty() && portGiven) r.error = "simulator options (" + o.simArgs.front() + ") need --simulate, not --port";
+  if (o.simulate && portGiven) {
+    r.error = "--simulate and --port exclude each other";
+  } else if (!o.simArgs.empty() && portGiven) {
+    r.error = "simulator options (" + o.simArgs.front() + ") need --simulate, not --port";
+  }
   return r;
 }
 

@@ -32,7 +32,8 @@ constexpr int kFailure = 1;
 class SignalThread {
 public:
   explicit SignalThread(meter_host::Stopper& stopper) : stopper_(stopper) {}
-  ~SignalThread() {
+  ~SignalThread() { stop(); }
+  void stop() {
     done_ = true;
     if (thread_.joinable()) thread_.join();
   }
@@ -191,17 +192,19 @@ int run(int argc, char** argv, meter_host::LineSink& out) {
 
   meter_host::Session session(log);
   meter_host::Stopper stopper([&session] { session.interrupt(); });
-  SignalThread signals(stopper);
-  signals.start();
   if (!session.start(setup, &error)) {
     log.line(error);
     return kFailure;
   }
+  // A signal that came during the start is pending, and taken now.
+  SignalThread signals(stopper);
+  signals.start();
   meter_host::CommandRunner runner(session, out, log, stopper);
   meter_host::CommandThread commands(STDIN_FILENO, runner, log);
   commands.start();
 
   const Tally t = run_rounds(o, session, runner, out, log, stopper);
+  signals.stop();
   commands.stop();
   session.stop();
 
