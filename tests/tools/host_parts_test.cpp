@@ -73,18 +73,18 @@ struct WriteCase {
   std::vector<std::uint16_t> values;
 };
 
-class HostWriteSpec : public ::testing::TestWithParam<WriteCase> {};
+class HostWriteCommand : public ::testing::TestWithParam<WriteCase> {};
 
-TEST_P(HostWriteSpec, ParsesAddressAndValues) {
+TEST_P(HostWriteCommand, ParsesAddressAndValues) {
   std::string error;
-  const auto spec = parse_write_spec(GetParam().text, &error);
-  ASSERT_EQ(spec.has_value(), GetParam().ok) << error;
-  if (!spec) return;
-  EXPECT_EQ(spec->address, GetParam().address);
-  EXPECT_EQ(spec->values, GetParam().values);
+  const auto cmd = parse_write_command(GetParam().text, &error);
+  ASSERT_EQ(cmd.has_value(), GetParam().ok) << error;
+  if (!cmd) return;
+  EXPECT_EQ(cmd->address, GetParam().address);
+  EXPECT_EQ(cmd->values, GetParam().values);
 }
 
-INSTANTIATE_TEST_SUITE_P(Host, HostWriteSpec,
+INSTANTIATE_TEST_SUITE_P(Host, HostWriteCommand,
                          ::testing::Values(WriteCase{"300=5", true, 300, {5}},
                                            WriteCase{"0x9A00=0xFFFF,0", true, 0x9A00, {0xFFFF, 0}},
                                            WriteCase{"300=-1,-32768", true, 300, {0xFFFF, 0x8000}},
@@ -97,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(Host, HostWriteSpec,
                                            WriteCase{"300=1.5", false, 0, {}}));
 
 TEST(HostCommands, OneValueWritesWithCode206InHostOrder) {
-  const IoRequest r = write_request(WriteSpec{0x0130, {0xABCD}});
+  const IoRequest r = write_request(WriteCommand{0x0130, {0xABCD}});
   EXPECT_EQ(r.code, 206);
   ASSERT_EQ(r.input.size(), 4u);
   std::uint16_t words[2];
@@ -107,7 +107,7 @@ TEST(HostCommands, OneValueWritesWithCode206InHostOrder) {
 }
 
 TEST(HostCommands, SeveralValuesWriteWithCode210) {
-  const IoRequest r = write_request(WriteSpec{300, {1, 2, 3}});
+  const IoRequest r = write_request(WriteCommand{300, {1, 2, 3}});
   EXPECT_EQ(r.code, 210);
   ASSERT_EQ(r.input.size(), 8u);
   std::uint16_t words[4];

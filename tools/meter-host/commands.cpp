@@ -25,19 +25,19 @@ void put_word(std::vector<unsigned char>& out, std::uint16_t w) {
 
 }  // namespace
 
-std::optional<WriteSpec> parse_write_spec(const std::string& text, std::string* error) {
+std::optional<WriteCommand> parse_write_command(const std::string& text, std::string* error) {
   const auto eq = text.find('=');
   if (eq == std::string::npos) {
     *error = "expected ADDR=VALUE[,VALUE...], got \"" + text + "\"";
     return std::nullopt;
   }
-  WriteSpec spec;
+  WriteCommand cmd;
   const auto address = cli::parse_integer(text.substr(0, eq), 0, 0xFFFF);
   if (!address) {
     *error = "register address \"" + text.substr(0, eq) + "\" is not a number from 0 to 65535";
     return std::nullopt;
   }
-  spec.address = static_cast<std::uint16_t>(*address);
+  cmd.address = static_cast<std::uint16_t>(*address);
   std::string rest = text.substr(eq + 1);
   for (;;) {
     const auto comma = rest.find(',');
@@ -47,39 +47,39 @@ std::optional<WriteSpec> parse_write_spec(const std::string& text, std::string* 
       *error = "value \"" + item + "\" is not a 16-bit number";
       return std::nullopt;
     }
-    spec.values.push_back(static_cast<std::uint16_t>(*v & 0xFFFF));
+    cmd.values.push_back(static_cast<std::uint16_t>(*v & 0xFFFF));
     if (comma == std::string::npos) break;
     rest.erase(0, comma + 1);
   }
-  if (spec.values.size() > kMaxWriteValues) {
+  if (cmd.values.size() > kMaxWriteValues) {
     *error = "at most 123 values fit one write";
     return std::nullopt;
   }
-  if (spec.address + spec.values.size() - 1 > 0xFFFF) {
+  if (cmd.address + cmd.values.size() - 1 > 0xFFFF) {
     *error = "the values run past register 65535";
     return std::nullopt;
   }
-  return spec;
+  return cmd;
 }
 
-std::optional<IoctlSpec> parse_ioctl_spec(const std::string& text, std::string* error) {
+std::optional<IoctlCommand> parse_ioctl_command(const std::string& text, std::string* error) {
   const auto eq = text.find('=');
   const auto code = cli::parse_integer(text.substr(0, eq), -2147483647LL - 1, 2147483647LL);
   if (!code) {
     *error = "command code \"" + text.substr(0, eq) + "\" is not a number";
     return std::nullopt;
   }
-  IoctlSpec spec;
-  spec.code = static_cast<int>(*code);
-  if (eq != std::string::npos) spec.input = text.substr(eq + 1);
-  return spec;
+  IoctlCommand cmd;
+  cmd.code = static_cast<int>(*code);
+  if (eq != std::string::npos) cmd.input = text.substr(eq + 1);
+  return cmd;
 }
 
-IoRequest write_request(const WriteSpec& spec) {
+IoRequest write_request(const WriteCommand& cmd) {
   IoRequest r;
-  r.code = spec.values.size() == 1 ? kWriteOneCode : kWriteManyCode;
-  put_word(r.input, spec.address);
-  for (std::uint16_t v : spec.values) put_word(r.input, v);
+  r.code = cmd.values.size() == 1 ? kWriteOneCode : kWriteManyCode;
+  put_word(r.input, cmd.address);
+  for (std::uint16_t v : cmd.values) put_word(r.input, v);
   return r;
 }
 
@@ -107,9 +107,9 @@ Command parse_command(const std::string& raw) {
   } else if (word == "help") {
     no_argument(CommandKind::help);
   } else if (word == "write") {
-    auto spec = parse_write_spec(rest, &c.error);
-    c.kind = spec ? CommandKind::write : CommandKind::invalid;
-    if (spec) c.write = *spec;
+    auto cmd = parse_write_command(rest, &c.error);
+    c.kind = cmd ? CommandKind::write : CommandKind::invalid;
+    if (cmd) c.write = *cmd;
   } else if (word == "ioctl") {
     // The input text is the rest of the line after the code and one blank.
     const std::string after = space == std::string::npos ? std::string() : line.substr(space + 1);

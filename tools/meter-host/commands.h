@@ -15,21 +15,21 @@ constexpr int kSnapshotCode = 801;
 // A code the driver does not handle: it answers with the last write outcome.
 constexpr int kOutcomeCode = 1;
 
-struct WriteSpec {
+struct WriteCommand {
   std::uint16_t address = 0;
   std::vector<std::uint16_t> values;
 };
 
-struct IoctlSpec {
+struct IoctlCommand {
   int code = 0;
   std::string input;
 };
 
 // "ADDR=VALUE[,VALUE...]": decimal or 0x-hexadecimal numbers; values are
 // 0..65535 or -32768..-1 (their two's complement); at most 123 of them.
-std::optional<WriteSpec> parse_write_spec(const std::string& text, std::string* error);
+std::optional<WriteCommand> parse_write_command(const std::string& text, std::string* error);
 // "CODE[=TEXT]": the code and the input text handed over as it stands.
-std::optional<IoctlSpec> parse_ioctl_spec(const std::string& text, std::string* error);
+std::optional<IoctlCommand> parse_ioctl_command(const std::string& text, std::string* error);
 
 // The command input of a write: code 206 with address and value for one
 // value, 210 with the address and the values for several; 16-bit words in
@@ -38,14 +38,14 @@ struct IoRequest {
   int code = 0;
   std::vector<unsigned char> input;
 };
-IoRequest write_request(const WriteSpec& spec);
+IoRequest write_request(const WriteCommand& cmd);
 
 enum class CommandKind { empty, snapshot, write, ioctl, result, quit, help, invalid };
 
 struct Command {
   CommandKind kind = CommandKind::empty;
-  WriteSpec write;
-  IoctlSpec ioctl;
+  WriteCommand write;
+  IoctlCommand ioctl;
   std::string error;  // for invalid
 };
 

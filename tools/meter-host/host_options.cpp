@@ -149,21 +149,21 @@ HostParse parse_host_options(const std::vector<std::string>& args) {
     } else if (a == "--write") {
       if (!value()) return r;
       std::string why;
-      auto spec = parse_write_spec(text, &why);
-      if (!spec) {
+      auto cmd = parse_write_command(text, &why);
+      if (!cmd) {
         r.error = "--write: " + why;
         return r;
       }
-      o.writes.push_back(*spec);
+      o.writes.push_back(*cmd);
     } else if (a == "--ioctl") {
       if (!value()) return r;
       std::string why;
-      auto spec = parse_ioctl_spec(text, &why);
-      if (!spec) {
+      auto cmd = parse_ioctl_command(text, &why);
+      if (!cmd) {
         r.error = "--ioctl: " + why;
         return r;
       }
-      o.ioctls.push_back(*spec);
+      o.ioctls.push_back(*cmd);
     } else if (a == "--simulate") {
       o.simulate = true;
     } else if (a == "--sim") {

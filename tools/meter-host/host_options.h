@@ -25,8 +25,8 @@ struct HostOptions {
   std::optional<unsigned> roundTimeoutMs;
   std::string history;
   bool snapshot = false;
-  std::vector<WriteSpec> writes;
-  std::vector<IoctlSpec> ioctls;
+  std::vector<WriteCommand> writes;
+  std::vector<IoctlCommand> ioctls;
 
   bool simulate = false;
   std::string simPath;                 // empty: meter-sim built beside meter-host

@@ -119,8 +119,8 @@ std::optional<std::string> Session::snapshot(std::string* error) {
   return std::string(r.output.begin(), r.output.end());
 }
 
-int Session::write(const WriteSpec& spec) {
-  const IoRequest request = write_request(spec);
+int Session::write(const WriteCommand& cmd) {
+  const IoRequest request = write_request(cmd);
   std::uint64_t before = 0, ticket = 0;
   {
     std::lock_guard<std::mutex> lock(deviceMutex_);

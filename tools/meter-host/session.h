@@ -56,7 +56,7 @@ public:
   // The text that command 801 hands out, exactly.
   std::optional<std::string> snapshot(std::string* error);
   // Writes and waits for the reply; the outcome the driver then reports.
-  int write(const WriteSpec& spec);
+  int write(const WriteCommand& cmd);
   // The last write outcome, read through a code the driver leaves alone.
   int outcome();
   IoctlOutcome ioctl(int code, const std::string& input);
