@@ -12,13 +12,17 @@
 
 namespace {
 
-// A write takes over the request state, so a round in progress is
-// abandoned and the payload handler judges the next reply as the write's.
-// The expected echo is in place before the request can be answered.
-void start_write(KVRM4410T_Q& dev, int code, int expected) {
+// A command takes over the request state, so a round in progress is
+// abandoned; for a write the payload handler judges the next reply.
+void take_over(KVRM4410T_Q& dev, int code) {
   dev.requestState_ = code;
   dev.controlResult_ = kvrm::kOutcomeNone;
   dev.SMDSPDevice::OpenPort();
+}
+
+// The expected echo is in place before the request can be answered.
+void start_write(KVRM4410T_Q& dev, int code, int expected) {
+  take_over(dev, code);
   dev.controlExpected_ = expected;
 }
 
@@ -47,9 +51,7 @@ int KVRM4410T_Q::DeviceIoControl(int code, const void* in, int inLen, void* out,
     case kvrm::kSignalCommand:
     case kvrm::kModeSignalCommand: {
       if (!kvrm::signal_input_readable(in, inLen)) return -1;
-      requestState_ = code;
-      controlResult_ = kvrm::kOutcomeNone;
-      SMDSPDevice::OpenPort();
+      take_over(*this, code);
       int mode;
       {
         std::lock_guard<std::mutex> lock(mutex_);  // configuration loading may be changing it

@@ -3,13 +3,8 @@
 #include <mutex>
 
 #include "acquisition/read_sequence.h"
+#include "control/command_codes.h"
 #include "plugin/kvrm4410t_q.h"
-
-namespace {
-// Request states of the register writes; their replies are confirmations.
-constexpr int kWriteOneState = 206;
-constexpr int kWriteManyState = 210;
-}  // namespace
 
 // Round completion stamps the last seven bytes of the block.
 static_assert(sizeof(KVRM4410T_Q_Data_t) - sizeof(ttime_t) == kvrm::kTimeOffset, "time stamp closes the block");
@@ -42,6 +37,7 @@ int KVRM4410T_Q::process_payload(SPModbus::tab_type, unsigned int) {
     modbus_read_registers(next.start, next.count);
     return 1;
   }
-  if (state == kWriteOneState || state == kWriteManyState) return confirm_write();
+  // A register write's request state: its reply is a confirmation.
+  if (state == kvrm::kWriteRegister || state == kvrm::kWriteRegisters) return confirm_write();
   return 1;
 }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace cli {
 
@@ -27,6 +28,33 @@ inline std::optional<double> parse_seconds(const std::string& text, double max) 
   const double v = std::strtod(text.c_str(), &end);
   if (errno != 0 || end == text.c_str() || *end != '\0' || !(v >= 0.0) || v > max) return std::nullopt;
   return v;
+}
+
+// The value of option args[i], which then moves past it; error says why
+// there is none.
+inline bool take_value(const std::vector<std::string>& args, std::size_t& i, std::string* out, std::string* error) {
+  if (i + 1 >= args.size()) {
+    *error = args[i] + " needs a value";
+    return false;
+  }
+  *out = args[++i];
+  return true;
+}
+
+// The whole-number value of option args[i], in [min, max].
+inline bool take_integer(const std::vector<std::string>& args, std::size_t& i, long long min, long long max,
+                         long long* out, std::string* error) {
+  const std::string option = args[i];
+  std::string text;
+  if (!take_value(args, i, &text, error)) return false;
+  const auto v = parse_integer(text, min, max);
+  if (!v) {
+    *error = option + ": expected a whole number from " + std::to_string(min) + " to " + std::to_string(max) +
+             ", got \"" + text + "\"";
+    return false;
+  }
+  *out = *v;
+  return true;
 }
 
 }  // namespace cli

@@ -78,23 +78,11 @@ HostParse parse_host_options(const std::vector<std::string>& args) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     std::string text;
-    auto value = [&]() {
-      if (i + 1 >= args.size()) {
-        r.error = a + " needs a value";
-        return false;
-      }
-      text = args[++i];
-      return true;
-    };
+    auto value = [&]() { return cli::take_value(args, i, &text, &r.error); };
     auto number = [&](long long min, long long max, unsigned* out) {
-      if (!value()) return false;
-      const auto v = cli::parse_integer(text, min, max);
-      if (!v) {
-        r.error = a + ": expected a whole number from " + std::to_string(min) + " to " + std::to_string(max) +
-                  ", got \"" + text + "\"";
-        return false;
-      }
-      *out = static_cast<unsigned>(*v);
+      long long v = 0;
+      if (!cli::take_integer(args, i, min, max, &v, &r.error)) return false;
+      *out = static_cast<unsigned>(v);
       return true;
     };
     unsigned n = 0;

@@ -36,25 +36,9 @@ SimParse parse_sim_options(const std::vector<std::string>& args) {
   SimOptions& o = r.options;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    auto value = [&](std::string* out) {
-      if (i + 1 >= args.size()) {
-        r.error = a + " needs a value";
-        return false;
-      }
-      *out = args[++i];
-      return true;
-    };
+    auto value = [&](std::string* out) { return cli::take_value(args, i, out, &r.error); };
     auto number = [&](long long min, long long max, long long* out) {
-      std::string text;
-      if (!value(&text)) return false;
-      const auto v = cli::parse_integer(text, min, max);
-      if (!v) {
-        r.error = a + ": expected a whole number from " + std::to_string(min) + " to " + std::to_string(max) +
-                  ", got \"" + text + "\"";
-        return false;
-      }
-      *out = *v;
-      return true;
+      return cli::take_integer(args, i, min, max, out, &r.error);
     };
     long long n = 0;
     std::string text;
