@@ -6,12 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "control/command_codes.h"
+
 namespace meter_host {
 
-// Codes of the driver's commands that the host uses.
-constexpr int kWriteOneCode = 206;
-constexpr int kWriteManyCode = 210;
-constexpr int kSnapshotCode = 801;
 // A code the driver does not handle: it answers with the last write outcome.
 constexpr int kOutcomeCode = 1;
 
