@@ -16,7 +16,7 @@ std::string trim(const std::string& s) {
   return s.substr(b, e - b + 1);
 }
 
-void put_word(std::vector<unsigned char>& out, std::uint16_t w) {
+void put_input_word(std::vector<unsigned char>& out, std::uint16_t w) {
   unsigned char b[sizeof w];
   std::memcpy(b, &w, sizeof w);
   out.insert(out.end(), b, b + sizeof w);
@@ -77,8 +77,8 @@ std::optional<IoctlCommand> parse_ioctl_command(const std::string& text, std::st
 IoRequest write_request(const WriteCommand& cmd) {
   IoRequest r;
   r.code = cmd.values.size() == 1 ? kvrm::kWriteRegister : kvrm::kWriteRegisters;
-  put_word(r.input, cmd.address);
-  for (std::uint16_t v : cmd.values) put_word(r.input, v);
+  put_input_word(r.input, cmd.address);
+  for (std::uint16_t v : cmd.values) put_input_word(r.input, v);
   return r;
 }
 
