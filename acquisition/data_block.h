@@ -82,6 +82,7 @@ inline void write_uint16(unsigned char* block, std::size_t offset, std::uint16_t
 }  // namespace kvrm
 
 static_assert(sizeof(KVRM4410T_Q_Data_t) == kvrm::kBlockSize, "the block is 915 bytes");
+static_assert(alignof(KVRM4410T_Q_Data_t) == 1, "the block is read at any offset");
 static_assert(offsetof(KVRM4410T_Q_Data_t, imageA) == kvrm::kImageAOffset, "image A at 4");
 static_assert(offsetof(KVRM4410T_Q_Data_t, imageB) == kvrm::kImageBOffset, "image B at 644");
 static_assert(offsetof(KVRM4410T_Q_Data_t, imageC) == kvrm::kImageCOffset, "image C at 864");

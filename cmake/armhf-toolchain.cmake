@@ -20,6 +20,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# The target tests check that what was built really is for ARM.
+add_compile_definitions(KV_EXPECT_ARMHF)
+
 # The export check lists the plug-in's dynamic symbols with the target's nm.
 find_program(CMAKE_NM NAMES ${KV_CROSS_TRIPLE}-nm REQUIRED)
 

@@ -5,113 +5,117 @@
 
 namespace host {
 
-void RecordingBackend::add(Call c) {
+namespace recorded {
+const char* op_of(const Record& r) {
+  return std::visit([](const auto& one) { return std::decay_t<decltype(one)>::kOp; }, r);
+}
+}  // namespace recorded
+
+using namespace recorded;
+
+void RecordingBackend::add(Record r) {
   std::lock_guard<std::mutex> lock(mutex_);
-  calls_.push_back(std::move(c));
+  records_.push_back(std::move(r));
 }
 
-int RecordingBackend::send_sp(SMDVDevice& dev, int dataId, const unsigned char* data, unsigned length, bool flag) {
-  add(Call{"send_sp", &dev, {dataId, length, flag ? 1 : 0}, {}, {}, {data, data + length}});
+int RecordingBackend::send_sp(SMDVDevice&, int dataId, const unsigned char* data, unsigned length, bool flag) {
+  add(SendSp{dataId, {data, data + length}, flag});
   return sendResult;
 }
 
-void RecordingBackend::save_history(SMDVDevice& dev, const unsigned char* data, unsigned length) {
-  add(Call{"save_history", &dev, {length}, {}, {}, {data, data + length}});
+void RecordingBackend::save_history(SMDVDevice&, const unsigned char* data, unsigned length) {
+  add(SaveHistory{{data, data + length}});
 }
 
-bool RecordingBackend::check_threshold(SMDVDevice& dev, const std::string& signalId, const std::string& name,
+bool RecordingBackend::check_threshold(SMDVDevice&, const std::string& signalId, const std::string& name,
                                        float value, int flag) {
-  add(Call{"check_threshold", &dev, {flag}, {value}, {signalId, name}, {}});
+  add(CheckThreshold{signalId, name, value, flag});
   return thresholdAddsRule;
 }
 
-bool RecordingBackend::check_threshold_bool(SMDVDevice& dev, int level, const std::string& signalName,
+bool RecordingBackend::check_threshold_bool(SMDVDevice&, int level, const std::string& signalName,
                                             const std::string& alarmId, const std::string& valueText,
                                             const std::string& alarmText, bool active, unsigned short flag) {
-  add(Call{"check_threshold_bool", &dev, {level, active ? 1 : 0, flag}, {}, {signalName, alarmId, valueText, alarmText}, {}});
+  add(CheckThresholdBool{level, signalName, alarmId, valueText, alarmText, active, flag});
   return thresholdAddsRule;
 }
 
-int RecordingBackend::check_ao_report(SMDVDevice& dev, const std::string& signalId, float value) {
-  add(Call{"check_ao_report", &dev, {}, {value}, {signalId}, {}});
+int RecordingBackend::check_ao_report(SMDVDevice&, const std::string& signalId, float value) {
+  add(CheckAoReport{signalId, value});
   return aoReportResult;
 }
 
-int RecordingBackend::batch_check_threshold(SMDVDevice& dev, const std::vector<rule_value>& rules) {
-  Call c{"batch_check_threshold", &dev, {static_cast<long long>(rules.size())}, {}, {}, {}};
-  for (const auto& r : rules) c.texts.push_back(r.signalId);
-  add(std::move(c));
+int RecordingBackend::batch_check_threshold(SMDVDevice&, const std::vector<rule_value>& rules) {
+  BatchCheckThreshold r;
+  for (const auto& rule : rules) r.signalIds.push_back(rule.signalId);
+  add(std::move(r));
   return batchResult;
 }
 
-int RecordingBackend::device_io_control(SMDVDevice& dev, int code, const void* in, int inLen, void*, int outLen,
+int RecordingBackend::device_io_control(SMDVDevice&, int code, const void* in, int inLen, void*, int outLen,
                                         int& outLenRet) {
-  Call c{"device_io_control", &dev, {code, inLen, outLen, outLenRet}, {}, {}, {}};
+  DeviceIoControl r{code, inLen, outLen, outLenRet, {}};
   if (in != nullptr && inLen > 0) {
     const auto* p = static_cast<const std::uint8_t*>(in);
-    c.bytes.assign(p, p + inLen);
+    r.in.assign(p, p + inLen);
   }
-  add(std::move(c));
+  add(std::move(r));
   return ioControlResult;
 }
 
-int RecordingBackend::init_setting(SPModbus& dev, const Json::Value& config) {
-  add(Call{"init_setting", &dev, {}, {}, {config.toStyledString()}, {}});
+int RecordingBackend::init_setting(SPModbus&, const Json::Value& config) {
+  add(InitSetting{config.toStyledString()});
   return initSettingResult;
 }
 
-void RecordingBackend::refresh_status(SMDSPDevice& dev) { add(Call{"refresh_status", &dev, {}, {}, {}, {}}); }
-void RecordingBackend::reset(SMDSPDevice& dev) { add(Call{"reset", &dev, {}, {}, {}, {}}); }
+void RecordingBackend::refresh_status(SMDSPDevice&) { add(RefreshStatus{}); }
+void RecordingBackend::reset(SMDSPDevice&) { add(Reset{}); }
 
-int RecordingBackend::open_port(SMDSPDevice& dev) {
-  add(Call{"open_port", &dev, {}, {}, {}, {}});
+int RecordingBackend::open_port(SMDSPDevice&) {
+  add(OpenPort{});
   return 0;
 }
 
-int RecordingBackend::close_port(SMDSPDevice& dev) {
-  add(Call{"close_port", &dev, {}, {}, {}, {}});
+int RecordingBackend::close_port(SMDSPDevice&) {
+  add(ClosePort{});
   return 0;
 }
 
-int RecordingBackend::send_data(SMDSPDevice& dev, const unsigned char* frame, unsigned length) {
+int RecordingBackend::send_data(SMDSPDevice&, const unsigned char* frame, unsigned length) {
   std::vector<std::uint8_t> bytes(frame, frame + length);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     frames_.push_back(bytes);
   }
-  add(Call{"send_data", &dev, {length}, {}, {}, std::move(bytes)});
+  add(SendData{std::move(bytes)});
   return 0;
 }
 
-void RecordingBackend::modbus_error(SPModbus& dev, const std::string& why) {
-  add(Call{"modbus_error", &dev, {}, {}, {why}, {}});
-}
+void RecordingBackend::modbus_error(SPModbus&, const std::string& why) { add(ModbusError{why}); }
 
-std::vector<Call> RecordingBackend::calls() const {
+std::vector<Record> RecordingBackend::records() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return calls_;
-}
-
-std::vector<Call> RecordingBackend::calls(const std::string& op) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  std::vector<Call> out;
-  for (const auto& c : calls_)
-    if (c.op == op) out.push_back(c);
-  return out;
+  return records_;
 }
 
 std::vector<std::string> RecordingBackend::ops() const {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<std::string> out;
-  for (const auto& c : calls_) out.push_back(c.op);
+  for (const auto& r : records_) out.push_back(op_of(r));
   return out;
 }
 
-std::size_t RecordingBackend::count(const std::string& op) const { return calls(op).size(); }
+std::size_t RecordingBackend::count(const std::string& op) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::size_t n = 0;
+  for (const auto& r : records_)
+    if (op == op_of(r)) ++n;
+  return n;
+}
 
 void RecordingBackend::clear() {
   std::lock_guard<std::mutex> lock(mutex_);
-  calls_.clear();
+  records_.clear();
   frames_.clear();
 }
 

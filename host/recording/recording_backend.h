@@ -1,10 +1,13 @@
 #pragma once
-// A host back end that records every effect, in order, with its arguments
-// and a copy of the bytes passed, for tests to read back.
+// A host back end that records every effect, in order, as one typed record
+// per operation with its arguments and a copy of the bytes passed, for
+// tests to read back by name.
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <mutex>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "host/backend.h"
@@ -14,14 +17,87 @@ class SPModbus;
 
 namespace host {
 
-struct Call {
-  std::string op;
-  const void* device = nullptr;
-  std::vector<long long> ints;
-  std::vector<double> reals;
-  std::vector<std::string> texts;
-  std::vector<std::uint8_t> bytes;
+// One record type per back end operation; kOp is the operation's name.
+namespace recorded {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct SendSp {
+  static constexpr const char* kOp = "send_sp";
+  int dataId = 0;
+  Bytes bytes;
+  bool flag = false;
 };
+struct SaveHistory {
+  static constexpr const char* kOp = "save_history";
+  Bytes bytes;
+};
+struct CheckThreshold {
+  static constexpr const char* kOp = "check_threshold";
+  std::string signalId;
+  std::string name;
+  float value = 0;
+  int flag = 0;
+};
+struct CheckThresholdBool {
+  static constexpr const char* kOp = "check_threshold_bool";
+  int level = 0;
+  std::string name;
+  std::string id;
+  std::string valueText;
+  std::string alarmText;
+  bool active = false;
+  unsigned short flag = 0;
+};
+struct CheckAoReport {
+  static constexpr const char* kOp = "check_ao_report";
+  std::string signalId;
+  float value = 0;
+};
+struct BatchCheckThreshold {
+  static constexpr const char* kOp = "batch_check_threshold";
+  std::vector<std::string> signalIds;  // of the rules, in order
+};
+struct DeviceIoControl {
+  static constexpr const char* kOp = "device_io_control";
+  int code = 0;
+  int inLen = 0;
+  int outLen = 0;
+  int outLenRet = 0;  // as it came in
+  Bytes in;
+};
+struct InitSetting {
+  static constexpr const char* kOp = "init_setting";
+  std::string config;  // styled JSON text
+};
+struct RefreshStatus {
+  static constexpr const char* kOp = "refresh_status";
+};
+struct Reset {
+  static constexpr const char* kOp = "reset";
+};
+struct OpenPort {
+  static constexpr const char* kOp = "open_port";
+};
+struct ClosePort {
+  static constexpr const char* kOp = "close_port";
+};
+struct SendData {
+  static constexpr const char* kOp = "send_data";
+  Bytes frame;
+};
+struct ModbusError {
+  static constexpr const char* kOp = "modbus_error";
+  std::string why;
+};
+
+using Record = std::variant<SendSp, SaveHistory, CheckThreshold, CheckThresholdBool, CheckAoReport,
+                            BatchCheckThreshold, DeviceIoControl, InitSetting, RefreshStatus, Reset, OpenPort,
+                            ClosePort, SendData, ModbusError>;
+
+const char* op_of(const Record& r);
+
+}  // namespace recorded
 
 class RecordingBackend : public Backend {
 public:
@@ -52,8 +128,18 @@ public:
   int send_data(SMDSPDevice& dev, const unsigned char* frame, unsigned length) override;
   void modbus_error(SPModbus& dev, const std::string& why) override;
 
-  std::vector<Call> calls() const;
-  std::vector<Call> calls(const std::string& op) const;
+  // Every record, in order.
+  std::vector<recorded::Record> records() const;
+  // The records of one operation, in order.
+  template <class R>
+  std::vector<R> records_of() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<R> out;
+    for (const auto& r : records_)
+      if (const R* one = std::get_if<R>(&r)) out.push_back(*one);
+    return out;
+  }
+  // The operation names, in order.
   std::vector<std::string> ops() const;
   std::size_t count(const std::string& op) const;
   void clear();
@@ -63,10 +149,10 @@ public:
   std::vector<std::uint8_t> take_frame();
 
 private:
-  void add(Call c);
+  void add(recorded::Record r);
 
   mutable std::mutex mutex_;
-  std::vector<Call> calls_;
+  std::vector<recorded::Record> records_;
   std::deque<std::vector<std::uint8_t>> frames_;
 };
 

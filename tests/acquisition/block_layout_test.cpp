@@ -16,12 +16,9 @@ struct Block {
 
 }  // namespace
 
-TEST(BlockLayout, SizeAndWorkedOffsets) {
-  EXPECT_EQ(sizeof(KVRM4410T_Q_Data_t), 915u);
-  EXPECT_EQ(alignof(KVRM4410T_Q_Data_t), 1u);
-  const std::pair<unsigned, std::size_t> worked[] = {{266, 24}, {334, 160}, {409, 310},
-                                                    {574, 640}, {39424, 644}, {39644, 904}};
-  for (const auto& [reg, offset] : worked) EXPECT_EQ(kvrm::register_offset(reg), offset) << reg;
+// Size, alignment and the worked offsets are checked where the block is
+// defined, at compile time.
+TEST(BlockLayout, RegistersOutsideTheImagesHaveNoSlot) {
   EXPECT_EQ(kvrm::register_offset(255), 0u);
   EXPECT_EQ(kvrm::register_offset(576), 0u);
   EXPECT_EQ(kvrm::register_offset(39534), 0u);

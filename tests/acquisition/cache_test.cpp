@@ -17,12 +17,7 @@ std::vector<std::uint8_t> stored_image() {
   return image;
 }
 
-class Cache : public ::testing::Test {
-protected:
-  host::RecordingBackend rec;
-  host::ScopedBackend scoped{rec};
-  KVRM4410T_Q dev;
-};
+class Cache : public kvtest::DriverTest {};
 
 TEST_F(Cache, RefusesAnyLengthButTheBlockSize) {
   const auto image = stored_image();
@@ -33,7 +28,7 @@ TEST_F(Cache, RefusesAnyLengthButTheBlockSize) {
     EXPECT_FALSE(dev.LoadFromCache(buffer.data(), length)) << length;
   }
   EXPECT_FALSE(dev.LoadFromCache(std::string(914, 'x')));
-  EXPECT_TRUE(rec.calls().empty());
+  EXPECT_TRUE(rec.records().empty());
   EXPECT_EQ(kvtest::block_bytes(dev), before);
   EXPECT_FALSE(dev.dataReady_);
   EXPECT_TRUE(dev.lastUpdateTime_.is_not_a_date_time());
@@ -41,7 +36,7 @@ TEST_F(Cache, RefusesAnyLengthButTheBlockSize) {
 
 TEST_F(Cache, RefusesAMissingImage) {
   EXPECT_FALSE(dev.LoadFromCache(nullptr, 915));
-  EXPECT_TRUE(rec.calls().empty());
+  EXPECT_TRUE(rec.records().empty());
   EXPECT_FALSE(dev.dataReady_);
 }
 
@@ -60,8 +55,8 @@ TEST_F(Cache, TakesTheImageWholeAndCompletesARoundOnIt) {
   EXPECT_EQ(std::memcmp(block.data() + kvrm::kTimeOffset, &stamp, sizeof stamp), 0);
   EXPECT_EQ(dev.lastUpdateTime_, *now);
   EXPECT_EQ(kvtest::completion_ops(rec), (Ops{"send_sp", "reset", "batch_check_threshold", "save_history"}));
-  EXPECT_EQ(rec.calls("send_sp").at(0).bytes, block);
-  EXPECT_EQ(rec.calls("save_history").at(0).bytes, block);
+  EXPECT_EQ(rec.records_of<kvtest::recorded::SendSp>().at(0).bytes, block);
+  EXPECT_EQ(rec.records_of<kvtest::recorded::SaveHistory>().at(0).bytes, block);
   EXPECT_TRUE(dev.dataReady_);
   EXPECT_EQ(dev.jsonSnapshot_["A相电压"].asDouble(), 230.10000610351562);
 }

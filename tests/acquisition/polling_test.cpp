@@ -31,9 +31,9 @@ host::MeterImage patterned_meter() {
 
 std::vector<std::pair<unsigned, unsigned>> sent_reads(const host::RecordingBackend& rec) {
   std::vector<std::pair<unsigned, unsigned>> out;
-  for (const auto& c : rec.calls("send_data")) {
-    EXPECT_EQ(c.bytes.at(1), 0x03);
-    out.push_back(read_request(c.bytes));
+  for (const auto& sent : rec.records_of<kvtest::recorded::SendData>()) {
+    EXPECT_EQ(sent.frame.at(1), 0x03);
+    out.push_back(read_request(sent.frame));
   }
   return out;
 }
@@ -48,19 +48,14 @@ void expect_only_changed(const std::vector<std::uint8_t>& before, const KVRM4410
     }
 }
 
-class Polling : public ::testing::Test {
-protected:
-  host::RecordingBackend rec;
-  host::ScopedBackend scoped{rec};
-  KVRM4410T_Q dev;
-};
+class Polling : public kvtest::DriverTest {};
 
 TEST_F(Polling, RefreshStartsAtStateElevenWithTheFirstRead) {
   dev.requestState_ = 206;
   EXPECT_EQ(dev.RefreshStatus(), 1);
   EXPECT_EQ(dev.requestState_, 11);
   ASSERT_EQ(rec.ops(), (std::vector<std::string>{"refresh_status", "send_data"}));
-  EXPECT_EQ(read_request(rec.calls("send_data")[0].bytes), std::make_pair(256u, 10u));
+  EXPECT_EQ(read_request(rec.records_of<kvtest::recorded::SendData>()[0].frame), std::make_pair(256u, 10u));
 }
 
 TEST_F(Polling, RoundSendsTheTwentyTwoReadsInOrder) {
@@ -92,7 +87,7 @@ TEST_F(Polling, ReplyInStateSeventeenChangesOnlyItsOffsets) {
   EXPECT_EQ(slot(dev, 379), 0xABCD);
   EXPECT_EQ(dev.requestState_, 18);
   ASSERT_EQ(rec.count("send_data"), 1u);
-  EXPECT_EQ(read_request(rec.calls("send_data")[0].bytes), std::make_pair(380u, 14u));
+  EXPECT_EQ(read_request(rec.records_of<kvtest::recorded::SendData>()[0].frame), std::make_pair(380u, 14u));
 }
 
 TEST_F(Polling, ShortReplyInStateThirtyOneStillCopiesTheWholeStep) {
@@ -100,7 +95,7 @@ TEST_F(Polling, ShortReplyInStateThirtyOneStillCopiesTheWholeStep) {
   dev.requestState_ = 31;
   EXPECT_EQ(dev.process_payload(SPModbus::TAB_REGISTERS, 3), 1);
   for (unsigned i = 0; i < 110; ++i) ASSERT_EQ(slot(dev, 39424 + i), 0x100 + i);
-  EXPECT_EQ(read_request(rec.calls("send_data").at(0).bytes), std::make_pair(39624u, 22u));
+  EXPECT_EQ(read_request(rec.records_of<kvtest::recorded::SendData>().at(0).frame), std::make_pair(39624u, 22u));
 }
 
 TEST_F(Polling, RefreshMidRoundStartsOver) {
@@ -149,7 +144,7 @@ TEST_P(PollingIgnores, StateOutsideThePollingAndWriteStates) {
   EXPECT_EQ(dev.process_payload(SPModbus::TAB_REGISTERS, 10), 1);
   EXPECT_EQ(block_bytes(dev), before);
   EXPECT_EQ(dev.requestState_, GetParam());
-  EXPECT_TRUE(rec.calls().empty());
+  EXPECT_TRUE(rec.records().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Polling, PollingIgnores, ::testing::Values(0, 10, 33, 310, 320, 500, -1));

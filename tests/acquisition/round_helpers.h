@@ -11,9 +11,9 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 
 #include "acquisition/data_block.h"
-#include "host/recording/recording_backend.h"
 #include "host/rtu.h"
 #include "plugin/kvrm4410t_q.h"
+#include "support/driver_fixture.h"
 
 namespace kvtest {
 

@@ -7,10 +7,12 @@
 #include <thread>
 
 #include "acquisition/round_helpers.h"
+#include "support/capture_stdout.h"
 
 namespace {
 
 using kvtest::completion_ops;
+namespace recorded = kvtest::recorded;
 using Ops = std::vector<std::string>;
 
 // Phase A voltage 230.1 and phase B voltage 231.0 (raw / 10000).
@@ -23,11 +25,8 @@ host::MeterImage voltage_meter() {
   return meter;
 }
 
-class Round : public ::testing::Test {
+class Round : public kvtest::DriverTest {
 protected:
-  host::RecordingBackend rec;
-  host::ScopedBackend scoped{rec};
-  KVRM4410T_Q dev;
   host::MeterImage meter = voltage_meter();
 
   void round() { kvtest::run_round(rec, dev, meter); }
@@ -52,13 +51,15 @@ TEST_F(Round, BlockIsSentAndStoredStampedWithTheLocalTime) {
   const auto block = kvtest::block_bytes(dev);
   EXPECT_EQ(std::memcmp(block.data() + kvrm::kTimeOffset, &expected, sizeof expected), 0);
   EXPECT_EQ(dev.lastUpdateTime_, *now);
-  const auto sent = rec.calls("send_sp");
-  const auto stored = rec.calls("save_history");
+  const auto sent = rec.records_of<recorded::SendSp>();
+  const auto stored = rec.records_of<recorded::SaveHistory>();
   ASSERT_EQ(sent.size(), 1u);
   ASSERT_EQ(stored.size(), 1u);
-  EXPECT_EQ(sent[0].ints, (std::vector<long long>{5156, 915, 0}));
+  EXPECT_EQ(sent[0].dataId, 5156);
+  EXPECT_EQ(sent[0].bytes.size(), 915u);
+  EXPECT_FALSE(sent[0].flag);
   EXPECT_EQ(sent[0].bytes, block);
-  EXPECT_EQ(stored[0].ints, (std::vector<long long>{915}));
+  EXPECT_EQ(stored[0].bytes.size(), 915u);
   EXPECT_EQ(stored[0].bytes, block);
   EXPECT_TRUE(dev.dataReady_);
   EXPECT_EQ(dev.status_, 1);
@@ -72,15 +73,17 @@ TEST_F(Round, RuleListIsReportedBatchCheckedAndEmptied) {
   dev.checkResult_ = 0;
   rec.batchResult = 1;
 
-  testing::internal::CaptureStdout();
-  round();
-  const std::string out = testing::internal::GetCapturedStdout();
+  std::string out;
+  {
+    kvtest::CaptureStdout capture;
+    round();
+    out = capture.text();
+  }
 
   EXPECT_NE(out.find("rvSize is 3\n"), std::string::npos) << out;
-  const auto batch = rec.calls("batch_check_threshold");
+  const auto batch = rec.records_of<recorded::BatchCheckThreshold>();
   ASSERT_EQ(batch.size(), 1u);
-  EXPECT_EQ(batch[0].ints[0], 3);
-  EXPECT_EQ(batch[0].texts, (Ops{"earlier", "abc6efgh1j", "klm6opqr1t"}));
+  EXPECT_EQ(batch[0].signalIds, (Ops{"earlier", "abc6efgh1j", "klm6opqr1t"}));
   EXPECT_TRUE(dev.rules_.empty());
   EXPECT_EQ(dev.checkResult_, 1);
 }
@@ -96,13 +99,15 @@ TEST_F(Round, PointFilePassOffersEachSignalUnderItsDerivedId) {
   dev.aiSignalMap_["B相电压"] = {"klmnopqrst", "UB"};
   dev.aiSignalMap_["A相电压"] = {"abcdefghij", "UA"};
   round();
-  const auto checks = rec.calls("check_threshold");
+  const auto checks = rec.records_of<recorded::CheckThreshold>();
   ASSERT_EQ(checks.size(), 2u);
-  EXPECT_EQ(checks[0].texts, (Ops{"abc6efgh1j", "UA"}));  // ascending names
-  EXPECT_EQ(checks[0].reals, (std::vector<double>{230.10000610351562}));
-  EXPECT_EQ(checks[0].ints, (std::vector<long long>{1}));
-  EXPECT_EQ(checks[1].texts, (Ops{"klm6opqr1t", "UB"}));
-  EXPECT_EQ(checks[1].reals, (std::vector<double>{231.0}));
+  EXPECT_EQ(checks[0].signalId, "abc6efgh1j");  // ascending names
+  EXPECT_EQ(checks[0].name, "UA");
+  EXPECT_EQ(checks[0].value, 230.10000610351562);
+  EXPECT_EQ(checks[0].flag, 1);
+  EXPECT_EQ(checks[1].signalId, "klm6opqr1t");
+  EXPECT_EQ(checks[1].name, "UB");
+  EXPECT_EQ(checks[1].value, 231.0);
   EXPECT_EQ(dev.aiSignalMap_.at("A相电压").first, "abcdefghij");  // the id itself unchanged
 }
 
@@ -115,10 +120,10 @@ TEST_F(Round, PointFilePassOffersTheAnalogReportWithTheDerivedIdAsFallback) {
   round();
   EXPECT_EQ(completion_ops(rec),
             (Ops{"send_sp", "reset", "check_threshold", "check_ao_report", "batch_check_threshold", "save_history"}));
-  const auto reports = rec.calls("check_ao_report");
+  const auto reports = rec.records_of<recorded::CheckAoReport>();
   ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].texts, (Ops{"abcdefghij"}));
-  EXPECT_EQ(reports[0].reals, (std::vector<double>{230.10000610351562}));
+  EXPECT_EQ(reports[0].signalId, "abcdefghij");
+  EXPECT_EQ(reports[0].value, 230.10000610351562);
   EXPECT_EQ(dev.aoReportRuleMap_.count("abcdefghij"), 1u);
 }
 
@@ -129,11 +134,12 @@ TEST_F(Round, ThresholdModeRunsTheFourPassesInOrder) {
   dev.lowThresholdMap_["A相电压"] = kvrm::ThresholdEntry{"low", 180.0f, 185.0f, false, 3};
   dev.low2ThresholdMap_["A相电压"] = kvrm::ThresholdEntry{"low2", 170.0f, 175.0f, false, 4};
   round();
-  const auto passes = rec.calls("check_threshold_bool");
+  const auto passes = rec.records_of<recorded::CheckThresholdBool>();
   ASSERT_EQ(passes.size(), 4u);
   const char* const ids[] = {"up", "up2", "low", "low2"};
-  for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(passes[i].texts.at(1), ids[i]);
-  EXPECT_EQ(rec.calls("batch_check_threshold").at(0).ints[0], 4);  // the passes' rules, batch-checked
+  for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(passes[i].id, ids[i]);
+  // the passes' rules, batch-checked
+  EXPECT_EQ(rec.records_of<recorded::BatchCheckThreshold>().at(0).signalIds.size(), 4u);
   EXPECT_TRUE(dev.rules_.empty());
   EXPECT_EQ(completion_ops(rec).back(), "save_history");
 }
@@ -141,9 +147,9 @@ TEST_F(Round, ThresholdModeRunsTheFourPassesInOrder) {
 TEST_F(Round, ShortSignalIdIsOfferedWithoutWritingPastItsEnd) {
   dev.aiSignalMap_["A相电压"] = {"ab", "UA"};
   round();
-  const auto checks = rec.calls("check_threshold");
+  const auto checks = rec.records_of<recorded::CheckThreshold>();
   ASSERT_EQ(checks.size(), 1u);
-  EXPECT_EQ(checks[0].texts[0], "ab");
+  EXPECT_EQ(checks[0].signalId, "ab");
 }
 
 TEST_F(Round, NameMissingFromTheSnapshotIsAddedAsNullAndNotOffered) {
@@ -159,9 +165,9 @@ TEST_F(Round, NonNumericMemberIsSkippedAndTheRoundStillCompletes) {
   dev.aiSignalMap_["更新时间"] = {"abcdefghij", "T"};
   dev.aiSignalMap_["A相电压"] = {"klmnopqrst", "UA"};
   round();
-  const auto checks = rec.calls("check_threshold");
+  const auto checks = rec.records_of<recorded::CheckThreshold>();
   ASSERT_EQ(checks.size(), 1u);
-  EXPECT_EQ(checks[0].texts[1], "UA");
+  EXPECT_EQ(checks[0].name, "UA");
   EXPECT_EQ(completion_ops(rec), (Ops{"send_sp", "reset", "check_threshold", "batch_check_threshold", "save_history"}));
   EXPECT_TRUE(dev.rules_.empty());
 }
@@ -169,9 +175,12 @@ TEST_F(Round, NonNumericMemberIsSkippedAndTheRoundStillCompletes) {
 TEST_F(Round, ListingModeSendsAndStoresWithoutRebuildOrAlarms) {
   dev.b_mode_ = kvrm::kListingMode;
   dev.aiSignalMap_["A相电压"] = {"abcdefghij", "UA"};
-  testing::internal::CaptureStdout();
-  round();
-  const std::string out = testing::internal::GetCapturedStdout();
+  std::string out;
+  {
+    kvtest::CaptureStdout capture;
+    round();
+    out = capture.text();
+  }
   EXPECT_NE(out.find("rvSize is 0\n"), std::string::npos) << out;
   EXPECT_EQ(completion_ops(rec), (Ops{"send_sp", "reset", "batch_check_threshold", "save_history"}));
   EXPECT_TRUE(dev.jsonSnapshot_.isNull());
@@ -264,9 +273,9 @@ public:
 };
 
 TEST(RoundLock, ThresholdPassesRunUnderTheMutex) {
-  LockWatchingThresholds watching;
-  host::ScopedBackend scoped(watching);
-  KVRM4410T_Q dev;
+  kvtest::Driver<LockWatchingThresholds> d;
+  auto& watching = d.rec;
+  auto& dev = d.dev;
   watching.dev = &dev;
   dev.b_mode_ = kvrm::kThresholdMode;
   dev.upThresholdMap_["A相电压"] = kvrm::ThresholdEntry{"up", 250.0f, 245.0f, false, 1};
@@ -280,9 +289,9 @@ TEST(RoundLock, ThresholdPassesRunUnderTheMutex) {
 }
 
 TEST(RoundLock, PointFilePassHoldsTheMutexAndReleasesItWhenItThrows) {
-  FailingThresholds failing;
-  host::ScopedBackend scoped(failing);
-  KVRM4410T_Q dev;
+  kvtest::Driver<FailingThresholds> d;
+  auto& failing = d.rec;
+  auto& dev = d.dev;
   failing.dev = &dev;
   dev.aiSignalMap_["A相电压"] = {"abcdefghij", "UA"};
   auto meter = voltage_meter();

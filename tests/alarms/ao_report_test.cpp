@@ -3,8 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/recording/recording_backend.h"
-#include "plugin/kvrm4410t_q.h"
+#include "support/driver_fixture.h"
 
 namespace {
 
@@ -18,16 +17,12 @@ Rule change_rule(float last, float delta) {
   return r;
 }
 
-class AoReport : public ::testing::Test {
+class AoReport : public kvtest::DriverTest {
 protected:
   int check(const std::string& fallbackId, const std::string& signalId, float v) {
     std::lock_guard<std::mutex> lock(dev.mutex_);
     return dev.CheckAOReport(fallbackId, signalId, v);
   }
-
-  host::RecordingBackend rec;
-  host::ScopedBackend scoped{rec};
-  KVRM4410T_Q dev;
 };
 
 TEST_F(AoReport, EmptyTableReportsNothingAndInsertsNothing) {
@@ -50,10 +45,10 @@ TEST_F(AoReport, ReportRecordsTheValueAndTimeAndCallsTheHost) {
   EXPECT_EQ(r.lastReportValue, 105.5f);
   EXPECT_GE(r.lastReportTime, static_cast<std::uint32_t>(before));
   EXPECT_LE(r.lastReportTime, static_cast<std::uint32_t>(std::time(nullptr)));
-  const auto calls = rec.calls("check_ao_report");
+  const auto calls = rec.records_of<kvtest::recorded::CheckAoReport>();
   ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].texts, std::vector<std::string>{"abcdefghij"});
-  EXPECT_EQ(calls[0].reals, std::vector<double>{105.5});
+  EXPECT_EQ(calls[0].signalId, "abcdefghij");
+  EXPECT_EQ(calls[0].value, 105.5);
 }
 
 TEST_F(AoReport, NextValueIsComparedWithTheValueJustReported) {

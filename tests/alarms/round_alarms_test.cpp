@@ -3,16 +3,15 @@
 #include <gtest/gtest.h>
 
 #include "alarms/round_alarms.h"
-#include "config/config_support.h"
-#include "host/recording/recording_backend.h"
-#include "plugin/kvrm4410t_q.h"
+#include "support/capture_stdout.h"
+#include "support/driver_fixture.h"
+#include "support/json.h"
+#include "support/temp_dir.h"
 
 namespace {
 
-class RoundAlarms : public ::testing::Test {
+class RoundAlarms : public kvtest::DriverTest {
 protected:
-  RoundAlarms() { dev.dataId_ = 12; }
-
   // A-phase voltage in 1/10000 V, registers 366 (high half) and 367.
   void round_with_voltage(std::uint32_t raw) {
     meter.set(366, static_cast<std::uint16_t>(raw >> 16));
@@ -25,11 +24,8 @@ protected:
   }
 
   kvtest::TempWorkDir wd;
-  kvtest::CoutCapture quiet;
-  host::RecordingBackend rec;
-  host::ScopedBackend scoped{rec};
+  kvtest::CaptureStdout quiet;
   host::MeterImage meter;
-  KVRM4410T_Q dev;
 };
 
 TEST_F(RoundAlarms, JsonLimitsRaiseHoldAndClear) {
@@ -38,13 +34,24 @@ TEST_F(RoundAlarms, JsonLimitsRaiseHoldAndClear) {
   round_with_voltage(2301000);  // 230.1
   round_with_voltage(2260000);  // 226
   round_with_voltage(2250000);  // 225
-  const auto calls = rec.calls("check_threshold_bool");
+  const auto calls = rec.records_of<kvtest::recorded::CheckThresholdBool>();
   ASSERT_EQ(calls.size(), 3u);
-  EXPECT_EQ(calls[0].texts, (std::vector<std::string>{"A相电压", "0418001", "230.100006", "当前值230.100006高于阈值:230"}));
-  EXPECT_EQ(calls[1].texts, (std::vector<std::string>{"A相电压", "0418001", "226", "当前值226高于阈值:230"}));
-  EXPECT_EQ(calls[2].texts, (std::vector<std::string>{"A相电压", "0418001", "225", ""}));
-  EXPECT_EQ(calls[0].ints, (std::vector<long long>{2, 1, 1}));
-  EXPECT_EQ(calls[2].ints, (std::vector<long long>{2, 0, 1}));
+  for (const auto& call : calls) {
+    EXPECT_EQ(call.name, "A相电压");
+    EXPECT_EQ(call.id, "0418001");
+  }
+  EXPECT_EQ(calls[0].valueText, "230.100006");
+  EXPECT_EQ(calls[0].alarmText, "当前值230.100006高于阈值:230");
+  EXPECT_EQ(calls[1].valueText, "226");
+  EXPECT_EQ(calls[1].alarmText, "当前值226高于阈值:230");
+  EXPECT_EQ(calls[2].valueText, "225");
+  EXPECT_EQ(calls[2].alarmText, "");
+  EXPECT_EQ(calls[0].level, 2);
+  EXPECT_TRUE(calls[0].active);
+  EXPECT_EQ(calls[0].flag, 1);
+  EXPECT_EQ(calls[2].level, 2);
+  EXPECT_FALSE(calls[2].active);
+  EXPECT_EQ(calls[2].flag, 1);
 }
 
 TEST_F(RoundAlarms, PointFileSignalsReachTheHostServices) {
@@ -56,13 +63,14 @@ TEST_F(RoundAlarms, PointFileSignalsReachTheHostServices) {
   dev.InitSetting(Json::Value(Json::objectValue));
   round_with_voltage(2301000);
   round_with_voltage(2305000);  // within 1 V of the value reported
-  const auto thresholds = rec.calls("check_threshold");
+  const auto thresholds = rec.records_of<kvtest::recorded::CheckThreshold>();
   ASSERT_EQ(thresholds.size(), 2u);
-  EXPECT_EQ(thresholds[0].texts, (std::vector<std::string>{"0106001011", "Ua"}));
-  const auto reports = rec.calls("check_ao_report");
+  EXPECT_EQ(thresholds[0].signalId, "0106001011");
+  EXPECT_EQ(thresholds[0].name, "Ua");
+  const auto reports = rec.records_of<kvtest::recorded::CheckAoReport>();
   ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].texts, std::vector<std::string>{"0101001001"});
-  EXPECT_EQ(reports[0].reals, std::vector<double>{230.10000610351562});
+  EXPECT_EQ(reports[0].signalId, "0101001001");
+  EXPECT_EQ(reports[0].value, 230.10000610351562);
 }
 
 TEST(DerivedId, ReplacesOnlyThePositionsThatExist) {

@@ -2,14 +2,14 @@
 // snapshot, reported through the recording back end.
 #include <gtest/gtest.h>
 
-#include "host/recording/recording_backend.h"
-#include "plugin/kvrm4410t_q.h"
+#include "support/driver_fixture.h"
 
 namespace {
 
 using kvrm::ThresholdEntry;
+namespace recorded = kvtest::recorded;
 
-class ThresholdPass : public ::testing::Test {
+class ThresholdPass : public kvtest::DriverTest {
 protected:
   ThresholdPass() {
     dev.jsonSnapshot_["A相电压"] = 230.10000610351562;
@@ -21,10 +21,6 @@ protected:
     std::lock_guard<std::mutex> lock(dev.mutex_);
     dev.CheckSignalThresholdMap(table, upper);
   }
-
-  host::RecordingBackend rec;
-  host::ScopedBackend scoped{rec};
-  KVRM4410T_Q dev;
 };
 
 TEST_F(ThresholdPass, EveryEvaluatedEntryIsReportedInOrAlarmOrNot) {
@@ -33,21 +29,25 @@ TEST_F(ThresholdPass, EveryEvaluatedEntryIsReportedInOrAlarmOrNot) {
     dev.jsonSnapshot_["A相电压"] = v;
     pass(dev.upThresholdMap_, true);
   }
-  const auto calls = rec.calls("check_threshold_bool");
+  const auto calls = rec.records_of<recorded::CheckThresholdBool>();
   ASSERT_EQ(calls.size(), 5u);
   const struct {
     const char* valueText;
     const char* alarmText;
-    int active;
-  } expected[] = {{"249", "", 0},
-                  {"250", "当前值250高于阈值:250", 1},
-                  {"247", "当前值247高于阈值:250", 1},
-                  {"245", "", 0},
-                  {"246", "", 0}};
+    bool active;
+  } expected[] = {{"249", "", false},
+                  {"250", "当前值250高于阈值:250", true},
+                  {"247", "当前值247高于阈值:250", true},
+                  {"245", "", false},
+                  {"246", "", false}};
   for (std::size_t i = 0; i < calls.size(); ++i) {
-    EXPECT_EQ(calls[i].texts, (std::vector<std::string>{"A相电压", "0418001", expected[i].valueText,
-                                                        expected[i].alarmText}));
-    EXPECT_EQ(calls[i].ints, (std::vector<long long>{2, expected[i].active, 1}));
+    EXPECT_EQ(calls[i].name, "A相电压") << i;
+    EXPECT_EQ(calls[i].id, "0418001") << i;
+    EXPECT_EQ(calls[i].valueText, expected[i].valueText) << i;
+    EXPECT_EQ(calls[i].alarmText, expected[i].alarmText) << i;
+    EXPECT_EQ(calls[i].level, 2) << i;
+    EXPECT_EQ(calls[i].active, expected[i].active) << i;
+    EXPECT_EQ(calls[i].flag, 1) << i;
   }
 }
 
@@ -55,9 +55,9 @@ TEST_F(ThresholdPass, LowerTableUsesTheLowerText) {
   kvrm::ThresholdMap low{{"A相电压", ThresholdEntry{"0418003", 180.0f, 185.0f, false, 1}}};
   dev.jsonSnapshot_["A相电压"] = 179.5;
   pass(low, false);
-  const auto calls = rec.calls("check_threshold_bool");
+  const auto calls = rec.records_of<recorded::CheckThresholdBool>();
   ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].texts[3], "当前值179.5低于阈值:180");
+  EXPECT_EQ(calls[0].alarmText, "当前值179.5低于阈值:180");
   EXPECT_TRUE(std::get<kvrm::kActive>(low.at("A相电压")));
 }
 
@@ -69,9 +69,9 @@ TEST_F(ThresholdPass, MissingAndTextSignalsAreSkippedAndKeepTheirState) {
   dev.jsonSnapshot_["布尔"] = true;
   dev.upThresholdMap_["布尔"] = ThresholdEntry{"w001", 1.0f, 1.0f, true, 1};
   pass(dev.upThresholdMap_, true);
-  const auto calls = rec.calls("check_threshold_bool");
+  const auto calls = rec.records_of<recorded::CheckThresholdBool>();
   ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].texts[0], "A相电压");
+  EXPECT_EQ(calls[0].name, "A相电压");
   for (const char* skipped : {"无此信号", "更新时间", "空", "布尔"})
     EXPECT_TRUE(std::get<kvrm::kActive>(dev.upThresholdMap_.at(skipped))) << skipped;
   // The lookup does not add the missing signal to the snapshot.
@@ -84,10 +84,16 @@ TEST_F(ThresholdPass, ValueIsReadAsAFloatAndEntriesGoInKeyOrder) {
   kvrm::ThresholdMap table{{"B", ThresholdEntry{"b", 0.1f, 0.0f, false, 1}},
                            {"A", ThresholdEntry{"a", 1.0f, 0.0f, false, 1}}};
   pass(table, true);
-  const auto calls = rec.calls("check_threshold_bool");
+  const auto calls = rec.records_of<recorded::CheckThresholdBool>();
   ASSERT_EQ(calls.size(), 2u);
-  EXPECT_EQ(calls[0].texts, (std::vector<std::string>{"A", "a", "7", "当前值7高于阈值:1"}));
-  EXPECT_EQ(calls[1].texts, (std::vector<std::string>{"B", "b", "0.100000001", "当前值0.100000001高于阈值:0.100000001"}));
+  EXPECT_EQ(calls[0].name, "A");
+  EXPECT_EQ(calls[0].id, "a");
+  EXPECT_EQ(calls[0].valueText, "7");
+  EXPECT_EQ(calls[0].alarmText, "当前值7高于阈值:1");
+  EXPECT_EQ(calls[1].name, "B");
+  EXPECT_EQ(calls[1].id, "b");
+  EXPECT_EQ(calls[1].valueText, "0.100000001");
+  EXPECT_EQ(calls[1].alarmText, "当前值0.100000001高于阈值:0.100000001");
 }
 
 TEST_F(ThresholdPass, NullSnapshotReportsNothing) {

@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "config_support.h"
-#include "host/recording/recording_backend.h"
-#include "plugin/kvrm4410t_q.h"
+#include "support/capture_stdout.h"
+#include "support/driver_fixture.h"
+#include "support/json.h"
 
 namespace {
 
@@ -36,19 +36,12 @@ TEST(Listing, ValueWithSixSignificantDigits) {
   EXPECT_EQ(kvrm::listing_line("m", ";;;", 1, 1234567.0f), "mobile:m:;;; level:1 value:1.23457e+06");
 }
 
-class ListingMode : public ::testing::Test {
-protected:
-  ListingMode() { dev.dataId_ = 12; }
-
-  host::RecordingBackend rec;
-  host::ScopedBackend scoped{rec};
-  KVRM4410T_Q dev;
-};
+class ListingMode : public kvtest::DriverTest {};
 
 TEST_F(ListingMode, LinesAndTablesPerMember) {
   dev.signalLevelMap_["b"] = 4;
   dev.signalValueMap_["b"] = 2.5f;
-  kvtest::CoutCapture out;
+  kvtest::CaptureStdout out;
   dev.InitSetting(kvtest::json(R"({"appSetting":{"b_mode":3}, "thresholdSetting": {
     "b": {"NMAlarmID": "N2", "ID": "I2", "SignalNumber": 2, "SignalName": "B相电压"},
     "a": {"ID": "I1"},
@@ -74,21 +67,21 @@ TEST_F(ListingMode, LinesAndTablesPerMember) {
 }
 
 TEST_F(ListingMode, WithoutThresholdSettingOnlyHereOne) {
-  kvtest::CoutCapture out;
+  kvtest::CaptureStdout out;
   dev.InitSetting(kvtest::json(R"({"appSetting":{"b_mode":3}, "thresholdSetting": null})"));
   EXPECT_EQ(out.lines(), (Lines{"InitSetting 12 b_mode_:3", "here 1"}));
 }
 
 TEST_F(ListingMode, LaterLoadsAddAndOverwrite) {
   dev.signalIdsMap_["old"] = "o;o;o;";
-  kvtest::CoutCapture quiet;
+  kvtest::CaptureStdout quiet;
   dev.InitSetting(kvtest::json(R"({"appSetting":{"b_mode":3}, "thresholdSetting": {"a": {"ID": 1}}})"));
   dev.InitSetting(kvtest::json(R"({"appSetting":{"b_mode":3}, "thresholdSetting": {"a": {"ID": 2}}})"));
   EXPECT_EQ(dev.signalIdsMap_, (TextMap{{"a", ";2;;"}, {"old", "o;o;o;"}}));
 }
 
 TEST_F(ListingMode, JsonErrorKeepsWhatCameBefore) {
-  kvtest::CoutCapture out;
+  kvtest::CaptureStdout out;
   EXPECT_THROW(dev.InitSetting(kvtest::json(R"({"appSetting":{"b_mode":3}, "thresholdSetting": {
     "a": {"ID": 1},
     "b": {"SignalName": "sb", "NMAlarmID": [1]}}})")),
@@ -102,7 +95,7 @@ TEST_F(ListingMode, JsonErrorKeepsWhatCameBefore) {
 // Members are looked up again by name, which the JSON library refuses on
 // an array: the listing stops after "here 2".
 TEST_F(ListingMode, ArrayAsThresholdSettingRaisesTheJsonError) {
-  kvtest::CoutCapture out;
+  kvtest::CaptureStdout out;
   EXPECT_THROW(dev.InitSetting(kvtest::json(R"({"appSetting":{"b_mode":3}, "thresholdSetting": [{"ID": 1}]})")),
                Json::LogicError);
   EXPECT_EQ(out.lines(), (Lines{"InitSetting 12 b_mode_:3", "here 1", "here 2"}));

@@ -6,9 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include "config_support.h"
-#include "host/recording/recording_backend.h"
-#include "plugin/kvrm4410t_q.h"
+#include "support/capture_stdout.h"
+#include "support/driver_fixture.h"
+#include "support/json.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -61,25 +62,20 @@ TEST(Mode, NumberTexts) {
   EXPECT_TRUE(std::isnan(kvrm::parse_float("nan")));
 }
 
-class ModeSelection : public ::testing::Test {
+class ModeSelection : public kvtest::DriverTest {
 protected:
-  ModeSelection() { dev.dataId_ = 12; }
-
   kvtest::TempWorkDir wd;  // no point file in it
-  host::RecordingBackend rec;
-  host::ScopedBackend scoped{rec};
-  KVRM4410T_Q dev;
 };
 
 TEST_F(ModeSelection, ModeLineThenTheModesLoading) {
-  kvtest::CoutCapture out;
+  kvtest::CaptureStdout out;
   dev.InitSetting(kvtest::json(R"({"appSetting":{"b_mode":" 3"}})"));
   EXPECT_EQ(dev.b_mode_, 3);
   EXPECT_EQ(out.lines(), (Lines{"InitSetting 12 b_mode_:3", "here 1"}));
 }
 
 TEST_F(ModeSelection, LettersOnlySelectModeZeroWhichLoadsNothing) {
-  kvtest::CoutCapture out;
+  kvtest::CaptureStdout out;
   EXPECT_EQ(dev.InitSetting(kvtest::json(R"({"appSetting":{"b_mode":"abc"}})")), 0);
   EXPECT_EQ(dev.b_mode_, 0);
   EXPECT_EQ(out.lines(), (Lines{"InitSetting 12 b_mode_:0"}));
@@ -88,7 +84,7 @@ TEST_F(ModeSelection, LettersOnlySelectModeZeroWhichLoadsNothing) {
 
 TEST_F(ModeSelection, WithoutAModeThePointFileModeStaysAndNoModeLine) {
   for (const char* config : {R"({})", R"({"appSetting":[1]})", R"({"appSetting":"5"})"}) {
-    kvtest::CoutCapture out;
+    kvtest::CaptureStdout out;
     dev.InitSetting(kvtest::json(config));
     EXPECT_EQ(dev.b_mode_, 1) << config;
     EXPECT_EQ(out.lines(), (Lines{"data_id:12 model:kvrm4410t_q b ini not found", "parse ini/yaml filename:"}));
@@ -96,15 +92,15 @@ TEST_F(ModeSelection, WithoutAModeThePointFileModeStaysAndNoModeLine) {
 }
 
 TEST_F(ModeSelection, ModeKeptWhenALaterConfigurationNamesNone) {
-  { kvtest::CoutCapture quiet; dev.InitSetting(kvtest::json(R"({"appSetting":{"b_mode":7}})")); }
-  kvtest::CoutCapture out;
+  { kvtest::CaptureStdout quiet; dev.InitSetting(kvtest::json(R"({"appSetting":{"b_mode":7}})")); }
+  kvtest::CaptureStdout out;
   dev.InitSetting(kvtest::json(R"({"appSetting":{}})"));
   EXPECT_EQ(dev.b_mode_, 7);
   EXPECT_TRUE(out.lines().empty());
 }
 
 TEST_F(ModeSelection, UnusableModeFailsAfterTheIdIsStamped) {
-  kvtest::CoutCapture out;
+  kvtest::CaptureStdout out;
   EXPECT_THROW(dev.InitSetting(kvtest::json(R"({"appSetting":{"b_mode":[5]}})")), Json::LogicError);
   EXPECT_THROW(dev.InitSetting(kvtest::json(R"([1,2])")), Json::LogicError);
   EXPECT_EQ(dev.b_mode_, 1);
@@ -115,7 +111,7 @@ TEST_F(ModeSelection, UnusableModeFailsAfterTheIdIsStamped) {
 
 TEST_F(ModeSelection, DataIdGoesIntoTheBlockWhole) {
   dev.dataId_ = 0xA1B2C3D4u;
-  kvtest::CoutCapture quiet;
+  kvtest::CaptureStdout quiet;
   dev.InitSetting(kvtest::json(R"({"appSetting":{"b_mode":0}})"));
   EXPECT_EQ(kvrm::read_uint16(dev.block(), 0), 0xC3D4);
   EXPECT_EQ(kvrm::read_uint16(dev.block(), 2), 0xA1B2);

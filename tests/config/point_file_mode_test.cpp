@@ -11,29 +11,24 @@
 #include <gtest/gtest.h>
 
 #include "acquisition/data_block.h"
-#include "config_support.h"
-#include "host/recording/recording_backend.h"
-#include "plugin/kvrm4410t_q.h"
+#include "support/capture_stdout.h"
+#include "support/driver_fixture.h"
+#include "support/temp_dir.h"
 
 namespace {
 
 using Lines = std::vector<std::string>;
 using AiMap = std::map<std::string, std::pair<std::string, std::string>>;
 
-class PointFileMode : public ::testing::Test {
+class PointFileMode : public kvtest::DriverTest {
 protected:
-  PointFileMode() { dev.dataId_ = 12; }
-
   kvtest::TempWorkDir wd;
-  host::RecordingBackend rec;
-  host::ScopedBackend scoped{rec};
-  KVRM4410T_Q dev;
   const Json::Value config{Json::objectValue};
 };
 
 TEST_F(PointFileMode, NoPointFilePrintsExactlyTwoLinesAndRunsTheBaseStep) {
   rec.initSettingResult = 7;
-  kvtest::CoutCapture out;
+  kvtest::CaptureStdout out;
   EXPECT_EQ(dev.InitSetting(config), 7);
   EXPECT_EQ(out.lines(), (Lines{"data_id:12 model:kvrm4410t_q b ini not found", "parse ini/yaml filename:"}));
   EXPECT_EQ(rec.count("init_setting"), 1u);
@@ -53,7 +48,7 @@ TEST_F(PointFileMode, IniFileFillsBothTablesAndListsThem) {
            "z = 0301001001,door\n"
            "a = 0301002001\n");
   wd.write("ini/kvrm4410t_q.ini", "[AI]\nwrong=file\n[ALARM]\nwrong=file\n");
-  kvtest::CoutCapture out;
+  kvtest::CaptureStdout out;
   dev.InitSetting(config);
   EXPECT_EQ(out.lines(), (Lines{
                              "parse ini/yaml filename:./ini/12.ini",
@@ -71,9 +66,9 @@ TEST_F(PointFileMode, IniFileFillsBothTablesAndListsThem) {
 
 TEST_F(PointFileMode, SecondLoadOverwritesAddsAndKeeps) {
   wd.write("ini/12.ini", "[AI]\na=1,one\nb=2,two\n[ALARM]\nx=X\n");
-  { kvtest::CoutCapture quiet; dev.InitSetting(config); }
+  { kvtest::CaptureStdout quiet; dev.InitSetting(config); }
   wd.write("ini/12.ini", "[AI]\nb=3,three\nc=4,four\n[ALARM]\ny=Y\n");
-  kvtest::CoutCapture out;
+  kvtest::CaptureStdout out;
   dev.InitSetting(config);
   EXPECT_EQ(out.lines(), (Lines{"parse ini/yaml filename:./ini/12.ini", "alarmSignalIdMap_ y : Y", "AI 12",
                                 "first:a second:1 name:one", "first:b second:3 name:three",
@@ -85,7 +80,7 @@ TEST_F(PointFileMode, YamlFileIsFoundButNotRead) {
   dev.aiSignalMap_["earlier"] = {"e1", "e2"};
   wd.write("ini/12.yaml", "AI: [this is not read]\n");
   wd.write("ini/12.ini", "[AI]\na=1\n[ALARM]\nb=2\n");
-  kvtest::CoutCapture out;
+  kvtest::CaptureStdout out;
   dev.InitSetting(config);
   EXPECT_EQ(out.lines(), (Lines{"parse ini/yaml filename:./ini/12.yaml", "AI 12", "first:earlier second:e1 name:e2"}));
   EXPECT_EQ(dev.aiSignalMap_.size(), 1u);
@@ -95,7 +90,7 @@ TEST_F(PointFileMode, YamlFileIsFoundButNotRead) {
 
 TEST_F(PointFileMode, AiWithoutAlarmTakesAiThenFailsBeforeTheBaseStep) {
   wd.write("ini/12.ini", "[AI]\na=1,one\n");
-  kvtest::CoutCapture out;
+  kvtest::CaptureStdout out;
   EXPECT_THROW(dev.InitSetting(config), boost::property_tree::ptree_bad_path);
   EXPECT_EQ(out.lines(), (Lines{"parse ini/yaml filename:./ini/12.ini"}));
   EXPECT_EQ(dev.aiSignalMap_, (AiMap{{"a", {"1", "one"}}}));
@@ -106,7 +101,7 @@ TEST_F(PointFileMode, AiWithoutAlarmTakesAiThenFailsBeforeTheBaseStep) {
 
 TEST_F(PointFileMode, MissingAiChangesNothing) {
   wd.write("ini/12.ini", "[ALARM]\nx=1\n");
-  kvtest::CoutCapture out;
+  kvtest::CaptureStdout out;
   EXPECT_THROW(dev.InitSetting(config), boost::property_tree::ptree_bad_path);
   EXPECT_TRUE(dev.aiSignalMap_.empty());
   EXPECT_TRUE(dev.alarmSignalIdMap_.empty());
@@ -117,7 +112,7 @@ TEST_F(PointFileMode, MissingAiChangesNothing) {
 // missing one.
 TEST_F(PointFileMode, EmptySectionCountsAsMissing) {
   wd.write("ini/12.ini", "[AI]\n[ALARM]\nx=1\n");
-  kvtest::CoutCapture out;
+  kvtest::CaptureStdout out;
   EXPECT_THROW(dev.InitSetting(config), boost::property_tree::ptree_bad_path);
   EXPECT_TRUE(dev.alarmSignalIdMap_.empty());
 }
@@ -135,7 +130,7 @@ TEST_F(PointFileMode, MalformedFileRaisesTheReadersErrorAndChangesNothing) {
   };
   for (const Case& c : cases) {
     wd.write("ini/12.ini", c.text);
-    kvtest::CoutCapture out;
+    kvtest::CaptureStdout out;
     try {
       dev.InitSetting(config);
       ADD_FAILURE() << "no error for " << c.text;
@@ -151,7 +146,7 @@ TEST_F(PointFileMode, MalformedFileRaisesTheReadersErrorAndChangesNothing) {
 
 TEST_F(PointFileMode, DirectoryInPlaceOfTheFileIsAReadError) {
   std::filesystem::create_directories(wd.dir() / "ini/12.ini");
-  kvtest::CoutCapture out;
+  kvtest::CaptureStdout out;
   try {
     dev.InitSetting(config);
     ADD_FAILURE() << "no error";
@@ -164,7 +159,7 @@ TEST_F(PointFileMode, UnreadableFileCannotBeOpened) {
   if (::geteuid() == 0) GTEST_SKIP() << "root reads any file";
   wd.write("ini/12.ini", "[AI]\na=1\n[ALARM]\nb=1\n");
   std::filesystem::permissions(wd.dir() / "ini/12.ini", std::filesystem::perms::none);
-  kvtest::CoutCapture out;
+  kvtest::CaptureStdout out;
   try {
     dev.InitSetting(config);
     ADD_FAILURE() << "no error";
@@ -176,7 +171,7 @@ TEST_F(PointFileMode, UnreadableFileCannotBeOpened) {
 TEST_F(PointFileMode, VeryLongLineIsTakenWhole) {
   const std::string id(1 << 20, '7');
   wd.write("ini/12.ini", "[AI]\nlong=" + id + ",name\n[ALARM]\nlong=" + id + "\n");
-  kvtest::CoutCapture out;
+  kvtest::CaptureStdout out;
   dev.InitSetting(config);
   EXPECT_EQ(dev.aiSignalMap_.at("long"), std::make_pair(id, std::string("name")));
   EXPECT_EQ(dev.alarmSignalIdMap_.at("long"), id);
@@ -192,7 +187,7 @@ TEST_F(PointFileMode, FileIsReadWithoutTheDriverMutex) {
   std::exception_ptr failure;
   std::thread loader([&] {
     try {
-      kvtest::CoutCapture quiet;
+      kvtest::CaptureStdout quiet;
       dev.InitSetting(config);
     } catch (...) {
       failure = std::current_exception();

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "config_support.h"
+#include "support/temp_dir.h"
 
 namespace {
 

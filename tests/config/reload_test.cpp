@@ -4,9 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "config_support.h"
-#include "host/recording/recording_backend.h"
-#include "plugin/kvrm4410t_q.h"
+#include "support/capture_stdout.h"
+#include "support/driver_fixture.h"
 
 namespace {
 
@@ -26,11 +25,10 @@ Json::Value threshold_config(int signals) {
   return config;
 }
 
-TEST(Reload, PassesNeverSeeAHalfLoadedTable) {
-  host::RecordingBackend rec;
-  host::ScopedBackend scoped(rec);
-  KVRM4410T_Q dev;
-  kvtest::CoutCapture quiet;
+class Reload : public kvtest::DriverTest {};
+
+TEST_F(Reload, PassesNeverSeeAHalfLoadedTable) {
+  kvtest::CaptureStdout quiet;
   const Json::Value two = threshold_config(2), three = threshold_config(3);
   dev.InitSetting(two);
   for (int i = 0; i < 3; ++i) dev.jsonSnapshot_["s" + std::to_string(i)] = 20.0;

@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "config_support.h"
-#include "host/recording/recording_backend.h"
-#include "plugin/kvrm4410t_q.h"
+#include "support/capture_stdout.h"
+#include "support/driver_fixture.h"
+#include "support/json.h"
 
 namespace {
 
@@ -88,17 +88,10 @@ TEST(ThresholdSettings, ArrayWhereATextIsNeededStopsWithTheEntriesSoFar) {
   EXPECT_NO_THROW(load(R"({"a": {"ID": "A", "SignalName": "s", "UpValue": [1], "UpAlarmLevel": 1}})"));
 }
 
-class ThresholdMode : public ::testing::Test {
-protected:
-  ThresholdMode() { dev.dataId_ = 12; }
-
-  host::RecordingBackend rec;
-  host::ScopedBackend scoped{rec};
-  KVRM4410T_Q dev;
-};
+class ThresholdMode : public kvtest::DriverTest {};
 
 TEST_F(ThresholdMode, SecondLoadReplacesTheFirstAndPrintsOnlyTheModeLine) {
-  kvtest::CoutCapture out;
+  kvtest::CaptureStdout out;
   dev.InitSetting(kvtest::json(R"({"appSetting":{"b_mode":5}, "thresholdSetting": {
     "m": {"ID": "1", "SignalName": "s1", "UpValue": 1, "UpReconverValue": 1, "UpAlarmLevel": 1,
           "Low2Value": 1, "Low2ReconverValue": 1, "Low2AlarmLevel": 1}}})"));
@@ -114,7 +107,7 @@ TEST_F(ThresholdMode, SecondLoadReplacesTheFirstAndPrintsOnlyTheModeLine) {
 TEST_F(ThresholdMode, MissingOrNonObjectSettingEmptiesTheTables) {
   dev.upThresholdMap_["old"] = ThresholdEntry{"x", 1, 1, true, 1};
   dev.low2ThresholdMap_["old"] = ThresholdEntry{"x", 1, 1, true, 1};
-  kvtest::CoutCapture quiet;
+  kvtest::CaptureStdout quiet;
   dev.InitSetting(kvtest::json(R"({"appSetting":{"b_mode":5}, "thresholdSetting": [1]})"));
   EXPECT_TRUE(dev.upThresholdMap_.empty());
   EXPECT_TRUE(dev.low2ThresholdMap_.empty());
@@ -123,7 +116,7 @@ TEST_F(ThresholdMode, MissingOrNonObjectSettingEmptiesTheTables) {
 
 TEST_F(ThresholdMode, JsonErrorLeavesTheEntriesSoFarAndSkipsTheBaseStep) {
   dev.upThresholdMap_["old"] = ThresholdEntry{"x", 1, 1, true, 1};
-  kvtest::CoutCapture quiet;
+  kvtest::CaptureStdout quiet;
   EXPECT_THROW(dev.InitSetting(kvtest::json(R"({"appSetting":{"b_mode":5}, "thresholdSetting": {
     "a": {"ID": "A", "SignalName": "s1", "UpValue": 1, "UpReconverValue": 1, "UpAlarmLevel": 1},
     "b": {"ID": "B", "SignalName": {"deep": [[[]]]}}}})")),
@@ -145,7 +138,7 @@ TEST_F(ThresholdMode, HugeAndDeeplyNestedValues) {
   member["UpValue"] = 1e300;            // beyond float: infinity
   member["UpReconverValue"] = "-1e999";  // beyond double: strtod's -HUGE_VAL
   member["UpAlarmLevel"] = "99999999999";
-  kvtest::CoutCapture quiet;
+  kvtest::CaptureStdout quiet;
   dev.InitSetting(config);
   const ThresholdEntry& up = dev.upThresholdMap_.at("s");
   EXPECT_EQ(std::get<kvrm::kAlarmId>(up), longId + "001");

@@ -5,10 +5,9 @@
 #include <string>
 #include <vector>
 
-#include <json/reader.h>
-
 #include "control/command_output.h"
 #include "control_fixture.h"
+#include "support/json.h"
 
 using ControlCommands = ControlFixture;
 
@@ -35,10 +34,13 @@ TEST_F(ControlCommands, ReadBackFillsFourBytesThenReachesTheHost) {
   EXPECT_EQ(v, -1);
   EXPECT_EQ(buf[4], 0xAA);
   EXPECT_EQ(ret, 4);
-  auto calls = rec.calls("device_io_control");
+  auto calls = rec.records_of<recorded::DeviceIoControl>();
   ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].ints, (std::vector<long long>{77, 2, 5, 4}));  // code, inLen, outLen, outLenRet
-  EXPECT_EQ(calls[0].bytes, (std::vector<std::uint8_t>{'x', 'y'}));
+  EXPECT_EQ(calls[0].code, 77);
+  EXPECT_EQ(calls[0].inLen, 2);
+  EXPECT_EQ(calls[0].outLen, 5);
+  EXPECT_EQ(calls[0].outLenRet, 4);
+  EXPECT_EQ(calls[0].in, (std::vector<std::uint8_t>{'x', 'y'}));
   EXPECT_EQ(rec.count("open_port"), 0u);
 }
 
@@ -56,9 +58,12 @@ TEST_F(ControlCommands, ReadBackWithoutRoomTellsZeroAndStillReachesTheHost) {
     dev.DeviceIoControl(1000, nullptr, 0, c.buffer ? buf : nullptr, c.outLen, ret);
     EXPECT_EQ(ret, 0);
     EXPECT_EQ(buf[0], 0xAA);
-    auto calls = rec.calls("device_io_control");
+    auto calls = rec.records_of<recorded::DeviceIoControl>();
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].ints, (std::vector<long long>{1000, 0, c.outLen, 0}));
+    EXPECT_EQ(calls[0].code, 1000);
+    EXPECT_EQ(calls[0].inLen, 0);
+    EXPECT_EQ(calls[0].outLen, c.outLen);
+    EXPECT_EQ(calls[0].outLenRet, 0);
   }
 }
 
@@ -95,11 +100,14 @@ TEST_F(ControlCommands, SignalCommandsAreCheckedAsJsonThenPassedOn) {
     EXPECT_EQ(dev.requestState_, c.code);
     EXPECT_EQ(dev.controlResult_, -1);
     EXPECT_EQ(rec.count("open_port"), 1u);
-    auto calls = rec.calls("device_io_control");
+    auto calls = rec.records_of<recorded::DeviceIoControl>();
     ASSERT_EQ(calls.size(), c.passed ? 1u : 0u);
     if (!c.passed) continue;
-    EXPECT_EQ(calls[0].ints, (std::vector<long long>{c.code, static_cast<long long>(in.size()), 8, -7}));
-    EXPECT_EQ(std::string(calls[0].bytes.begin(), calls[0].bytes.end()), c.text);
+    EXPECT_EQ(calls[0].code, c.code);
+    EXPECT_EQ(calls[0].inLen, static_cast<int>(in.size()));
+    EXPECT_EQ(calls[0].outLen, 8);
+    EXPECT_EQ(calls[0].outLenRet, -7);
+    EXPECT_EQ(std::string(calls[0].in.begin(), calls[0].in.end()), c.text);
   }
 }
 
@@ -154,20 +162,6 @@ TEST_F(ControlCommands, SnapshotAddressNeedsRoomForAnAddress) {
   EXPECT_EQ(rec.count("device_io_control"), 0u);
 }
 
-namespace {
-
-Json::Value parse(const std::string& text) {
-  Json::Value v;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  Json::Reader reader;
-  EXPECT_TRUE(reader.parse(text, v));
-#pragma GCC diagnostic pop
-  return v;
-}
-
-}  // namespace
-
 TEST_F(ControlCommands, SnapshotTextCarriesTheLastRound) {
   meter.set(366, 35);  // phase A voltage, raw 2301000
   meter.set(367, 7240);
@@ -178,7 +172,8 @@ TEST_F(ControlCommands, SnapshotTextCarriesTheLastRound) {
   ASSERT_EQ(dev.DeviceIoControl(801, nullptr, 0, buf.data(), static_cast<int>(buf.size()), ret), 0);
   const std::string text(buf.data(), static_cast<std::size_t>(ret));
   EXPECT_EQ(text.find('\n'), text.size() - 1);
-  const Json::Value v = parse(text);
+  Json::Value v;
+  EXPECT_TRUE(kvtest::parse_json(text, v));
   ASSERT_TRUE(v.isObject());
   EXPECT_EQ(v["A相电压"].asDouble(), 230.10000610351562);
 }

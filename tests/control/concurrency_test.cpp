@@ -8,15 +8,13 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <json/reader.h>
 
-#include "plugin/kvrm4410t_q.h"
-#include "recording_backend.h"
+#include "support/driver_fixture.h"
+#include "support/json.h"
 
-TEST(ControlConcurrency, SnapshotTextWhileRoundsComplete) {
-  host::RecordingBackend rec;
-  host::ScopedBackend scoped{rec};
-  KVRM4410T_Q dev;
+using ControlConcurrency = kvtest::DriverTest;
+
+TEST_F(ControlConcurrency, SnapshotTextWhileRoundsComplete) {
   host::MeterImage meter;
   meter.set(409, 5000);
 
@@ -38,11 +36,7 @@ TEST(ControlConcurrency, SnapshotTextWhileRoundsComplete) {
     int ret = 0;
     if (dev.DeviceIoControl(801, nullptr, 0, buf.data(), static_cast<int>(buf.size()), ret) != 0) return false;
     Json::Value v;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    Json::Reader reader;
-    if (!reader.parse(std::string(buf.data(), static_cast<std::size_t>(ret)), v)) return false;
-#pragma GCC diagnostic pop
+    if (!kvtest::parse_json(std::string(buf.data(), static_cast<std::size_t>(ret)), v)) return false;
     return v.isNull() || (v.size() == 231u && v["电网频率"].asDouble() == 50.0);
   };
   int broken = 0;

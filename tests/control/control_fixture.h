@@ -8,16 +8,14 @@
 #include <gtest/gtest.h>
 
 #include "host/rtu.h"
-#include "plugin/kvrm4410t_q.h"
-#include "recording_backend.h"
 #include "support/capture_stdout.h"
+#include "support/driver_fixture.h"
 
-struct ControlFixture : ::testing::Test {
-  host::RecordingBackend rec;
-  host::ScopedBackend scoped{rec};
-  CaptureStdout out;
+namespace recorded = kvtest::recorded;
+
+struct ControlFixture : kvtest::DriverTest {
+  kvtest::CaptureStdout out;
   host::MeterImage meter;
-  KVRM4410T_Q dev;
 
   // Command input: 16-bit words in host byte order.
   static std::vector<unsigned char> words(const std::vector<std::uint16_t>& w) {

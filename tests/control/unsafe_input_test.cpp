@@ -52,7 +52,7 @@ TEST_F(ControlUnsafeInput, RefusedLeavingEverythingAsItWas) {
       EXPECT_EQ(dev.controlExpected_, 77);
       EXPECT_EQ(ret, 555);
       EXPECT_EQ(buf[0], 0xAA);
-      EXPECT_TRUE(rec.calls().empty());
+      EXPECT_TRUE(rec.records().empty());
       EXPECT_FALSE(rec.has_frame());
     }
   }

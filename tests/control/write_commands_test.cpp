@@ -21,7 +21,7 @@ TEST_F(ControlWrite, SingleWriteSendsOneFrameAndIsConfirmedByItsEcho) {
   EXPECT_EQ(dev.controlResult_, -1);
   EXPECT_EQ(dev.controlExpected_, 0xABCD);
   EXPECT_EQ(rec.ops(), (std::vector<std::string>{"open_port", "send_data"}));
-  EXPECT_EQ(body_of(rec.calls("send_data").at(0).bytes), (Bytes{1, 0x06, 0x01, 0x02, 0xAB, 0xCD}));
+  EXPECT_EQ(body_of(rec.records_of<recorded::SendData>().at(0).frame), (Bytes{1, 0x06, 0x01, 0x02, 0xAB, 0xCD}));
 
   EXPECT_EQ(answer_next(), 0);
   EXPECT_EQ(meter.get(0x0102), 0xABCD);
@@ -46,7 +46,7 @@ TEST_F(ControlWrite, MultipleWriteTakesWholeWordsAndIsConfirmedByItsCount) {
     EXPECT_EQ(command(210, in, inLen), 0);
     EXPECT_EQ(dev.requestState_, 210);
     EXPECT_EQ(dev.controlExpected_, 4);
-    EXPECT_EQ(body_of(rec.calls("send_data").at(0).bytes),
+    EXPECT_EQ(body_of(rec.records_of<recorded::SendData>().at(0).frame),
               (Bytes{1, 0x10, 0x01, 0x10, 0, 4, 8, 0, 1, 0, 2, 0, 3, 0xFF, 0xFF}));
     EXPECT_EQ(answer_next(), 0);
     EXPECT_EQ(meter.get(0x0113), 0xFFFF);
@@ -77,7 +77,7 @@ TEST_F(ControlWrite, LargestMultipleWriteGoesOut) {
   std::vector<std::uint16_t> w(124, 0x0A0B);
   w[0] = 0x9A00;
   EXPECT_EQ(command(210, words(w)), 0);
-  auto frame = rec.calls("send_data").at(0).bytes;
+  auto frame = rec.records_of<recorded::SendData>().at(0).frame;
   EXPECT_EQ(frame.size(), 9u + 2 * 123);
   EXPECT_EQ(Bytes(frame.begin(), frame.begin() + 7), (Bytes{1, 0x10, 0x9A, 0x00, 0, 123, 246}));
   EXPECT_EQ(answer_next(), 0);
@@ -145,7 +145,7 @@ TEST_F(ControlWrite, WriteMidRoundAbandonsTheRoundAndIsConfirmed) {
   dev.RefreshStatus();
   EXPECT_EQ(dev.requestState_, 11);
   ASSERT_TRUE(rec.has_frame());
-  EXPECT_EQ(body_of(rec.calls("send_data").at(0).bytes), (Bytes{1, 0x03, 0x01, 0x00, 0, 10}));
+  EXPECT_EQ(body_of(rec.records_of<recorded::SendData>().at(0).frame), (Bytes{1, 0x03, 0x01, 0x00, 0, 10}));
   EXPECT_EQ(host::pump(rec, dev, meter), 22);
   EXPECT_EQ(rec.count("send_sp"), 1u);
   EXPECT_EQ(outcome(), 1);

@@ -27,7 +27,7 @@ public:
 
 TEST(HostDefaults, OnErrorPrintsAndAnswersZero) {
   PlainDevice dev;
-  CaptureStdout out;
+  kvtest::CaptureStdout out;
   EXPECT_EQ(dev.on_error(), 0);
   EXPECT_EQ(out.text(), "SPModbus get error\n");
 }
@@ -75,15 +75,18 @@ TEST(HostDefaults, ServicesReachTheBackEndWithCopies) {
   std::vector<rule_value> rules(2);
   rec.batchResult = 3;
   EXPECT_EQ(dev.DoBatchCheckThreshold(rules), 3);
-  auto calls = rec.calls();
-  ASSERT_EQ(calls.size(), 4u);
-  EXPECT_EQ(calls[0].op, "send_sp");
-  EXPECT_EQ(calls[0].ints, (std::vector<long long>{5156, 5, 0}));
-  EXPECT_EQ(calls[0].bytes, (std::vector<std::uint8_t>{1, 2, 3, 4, 5}));
-  EXPECT_EQ(calls[1].bytes[0], 9);
-  EXPECT_EQ(calls[2].texts, (std::vector<std::string>{"id", "name"}));
+  using namespace host::recorded;
+  ASSERT_EQ(rec.ops(), (std::vector<std::string>{"send_sp", "save_history", "check_threshold", "batch_check_threshold"}));
+  const auto sent = rec.records_of<SendSp>().at(0);
+  EXPECT_EQ(sent.dataId, 5156);
+  EXPECT_FALSE(sent.flag);
+  EXPECT_EQ(sent.bytes, (std::vector<std::uint8_t>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(rec.records_of<SaveHistory>().at(0).bytes.at(0), 9);
+  const auto check = rec.records_of<CheckThreshold>().at(0);
+  EXPECT_EQ(check.signalId, "id");
+  EXPECT_EQ(check.name, "name");
   EXPECT_EQ(dev.rules_.size(), 1u);
-  EXPECT_EQ(calls[3].ints[0], 2);
+  EXPECT_EQ(rec.records_of<BatchCheckThreshold>().at(0).signalIds.size(), 2u);
 }
 
 TEST(HostDefaults, PackedTimeIsYearThenFiveBytes) {

@@ -33,12 +33,12 @@ struct ModbusFrames : ::testing::Test {
   host::RecordingBackend rec;
   host::ScopedBackend scoped{rec};
   ProbeModbus dev;
-  CaptureStdout out;
+  kvtest::CaptureStdout out;
 
   int deliver(std::vector<std::uint8_t> f) { return dev.process(f.data(), static_cast<unsigned>(f.size())); }
   std::string last_error() {
-    auto errs = rec.calls("modbus_error");
-    return errs.empty() ? "" : errs.back().texts.at(0);
+    auto errs = rec.records_of<host::recorded::ModbusError>();
+    return errs.empty() ? "" : errs.back().why;
   }
 };
 

@@ -1,6 +1,8 @@
 // What the build really targets. The controller is 32-bit ARM, where the
-// plain types differ from the build machine's; these tests fail if the ARM
-// suite silently ran as a native build, and keep the native facts in view.
+// plain types differ from the build machine's. The ARM toolchain file
+// defines KV_EXPECT_ARMHF, so these tests fail if the ARM suite was
+// compiled for the build machine by mistake; natively they keep the build
+// machine's facts in view.
 #include <climits>
 #include <cstddef>
 #include <ctime>
@@ -8,7 +10,13 @@
 
 #include <gtest/gtest.h>
 
-#if defined(__arm__)
+#if defined(KV_EXPECT_ARMHF)
+
+TEST(Target, CompiledForArm) {
+#if !defined(__arm__)
+  ADD_FAILURE() << "the ARM suite was compiled for another machine";
+#endif
+}
 
 TEST(Target, PointersAreFourBytesOnArm) {
   EXPECT_EQ(sizeof(void*), 4u);

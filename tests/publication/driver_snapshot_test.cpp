@@ -33,11 +33,8 @@ std::string stamp_text(const boost::posix_time::ptime& t) {
   return s.str();
 }
 
-class DriverSnapshot : public ::testing::Test {
+class DriverSnapshot : public kvtest::DriverTest {
 protected:
-  host::RecordingBackend rec;
-  host::ScopedBackend scoped{rec};
-  KVRM4410T_Q dev;
   host::MeterImage meter = worked_meter();
 
   void round() { kvtest::run_round(rec, dev, meter); }

@@ -60,11 +60,8 @@ std::string answer(const KVRM4410T_Q& dev, unsigned index = 0, const std::string
   return "returned a value";
 }
 
-class PointRead : public ::testing::Test {
+class PointRead : public kvtest::DriverTest {
 protected:
-  host::RecordingBackend rec;
-  host::ScopedBackend scoped{rec};
-  KVRM4410T_Q dev;
   host::MeterImage meter;
 };
 
@@ -105,7 +102,7 @@ TEST_F(PointRead, NeverTouchesTheDriver) {
   answer(dev);
   EXPECT_EQ(kvtest::block_bytes(dev), before);
   EXPECT_EQ(dev.lastUpdateTime_, last);
-  EXPECT_TRUE(rec.calls().empty());
+  EXPECT_TRUE(rec.records().empty());
 }
 
 }  // namespace

@@ -14,6 +14,7 @@ struct FaultCase {
   const char* fault;
   const char* hostSays;
 };
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.fault; }
 
 class EndToEndFaults : public ::testing::TestWithParam<FaultCase> {};
 

@@ -65,6 +65,9 @@ struct UsageCase {
   std::vector<std::string> args;
   const char* why;
 };
+void PrintTo(const UsageCase& c, std::ostream* os) {
+  for (const std::string& arg : c.args) *os << (&arg == &c.args.front() ? "" : " ") << arg;
+}
 
 class EndToEndUsage : public ::testing::TestWithParam<UsageCase> {};
 

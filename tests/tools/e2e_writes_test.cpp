@@ -16,6 +16,7 @@ struct WriteCase {
   const char* write;
   const char* result;
 };
+void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
 
 class EndToEndWrites : public ::testing::TestWithParam<WriteCase> {};
 

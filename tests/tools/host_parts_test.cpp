@@ -72,6 +72,7 @@ struct WriteCase {
   unsigned address;
   std::vector<std::uint16_t> values;
 };
+void PrintTo(const WriteCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
 
 class HostWriteCommand : public ::testing::TestWithParam<WriteCase> {};
 
@@ -150,7 +151,7 @@ TEST(HostCommands, IoctlAnswersShowTextOrHex) {
   EXPECT_EQ(ioctl_line(801, cut), "ioctl 801 result 0, 2 bytes: 0xe794");
 }
 
-Json::Value json(const std::string& text) { return tools_test::parse_json(text); }
+using kvtest::json;
 
 TEST(HostLineSettings, CommandLineOverConfigurationOverDefaults) {
   const Json::Value config =

@@ -67,6 +67,7 @@ struct RangeCase {
   unsigned count;
   bool served;
 };
+void PrintTo(const RangeCase& c, std::ostream* os) { *os << c.count << " from " << c.start; }
 
 class SimRanges : public ::testing::TestWithParam<RangeCase> {};
 
@@ -170,6 +171,7 @@ struct WindowCase {
   unsigned count;
   std::vector<bool> hits;  // requests 1..n
 };
+void PrintTo(const WindowCase& c, std::ostream* os) { *os << c.count << " after " << c.after; }
 
 class SimFaultWindow : public ::testing::TestWithParam<WindowCase> {};
 

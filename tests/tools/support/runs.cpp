@@ -7,26 +7,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
-#include <json/reader.h>
 
 #include "acquisition/data_block.h"
 
 namespace tools_test {
-
-TempDir::TempDir() {
-  char name[] = "/tmp/tools-test-XXXXXX";
-  const char* made = ::mkdtemp(name);
-  dir_ = made ? made : "/tmp";
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  if (dir_ != "/tmp") std::filesystem::remove_all(dir_, ec);
-}
 
 Collector::Collector(int fd) : fd_(fd) { thread_ = std::thread([this] { run(); }); }
 
@@ -152,15 +139,6 @@ void write_image(const std::string& path, const std::map<unsigned, std::uint16_t
     text += "\"" + std::to_string(reg) + "\":" + std::to_string(value);
   }
   write_text(path, text + "}");
-}
-
-Json::Value parse_json(const std::string& text) {
-  Json::CharReaderBuilder b;
-  Json::Value v;
-  std::string errors;
-  std::istringstream in(text);
-  if (!Json::parseFromStream(b, in, &v, &errors)) return Json::Value();
-  return v;
 }
 
 std::vector<Json::Value> snapshots(const std::vector<std::string>& lines) {

@@ -14,6 +14,8 @@
 #include <json/value.h>
 
 #include "posix_io.h"
+#include "support/json.h"
+#include "support/temp_dir.h"
 
 namespace tools_test {
 
@@ -23,17 +25,7 @@ using namespace std::chrono_literals;
 constexpr auto kRunTimeout = 90s;
 constexpr auto kEventTimeout = 30s;
 
-class TempDir {
-public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
-
-private:
-  std::string dir_;
-};
+using kvtest::TempDir;
 
 // Everything a descriptor delivers until its end, read on a thread.
 class Collector {
@@ -109,7 +101,7 @@ void write_text(const std::string& path, const std::string& text);
 // The snapshot lines of a run: every line of standard output that is a
 // JSON object.
 std::vector<Json::Value> snapshots(const std::vector<std::string>& lines);
-Json::Value parse_json(const std::string& text);
+using kvtest::parse_json;
 
 // The bytes the block holds for this image, data id and time stamp text.
 std::vector<unsigned char> expected_block(const std::map<unsigned, std::uint16_t>& image, std::uint32_t dataId,
