@@ -1,0 +1,11 @@
+# Where the packages put things, below the prefix (/usr in the packages).
+# The plug-in folder mirrors the host's; the host library stays out of the
+# system's library path, as on the controller the host brings its own.
+set(KV_INSTALL_BINDIR bin)
+set(KV_INSTALL_HOSTLIBDIR lib/smdhost)
+set(KV_INSTALL_PLUGINDIR lib/smdhost/plugins)
+set(KV_INSTALL_SAMPLESDIR share/kvrm4410t/samples)
+
+# The same places as seen from an installed tool program.
+file(RELATIVE_PATH KV_INSTALL_TOOL_TO_HOSTLIB /p/${KV_INSTALL_BINDIR} /p/${KV_INSTALL_HOSTLIBDIR})
+file(RELATIVE_PATH KV_INSTALL_TOOL_TO_PLUGINDIR /p/${KV_INSTALL_BINDIR} /p/${KV_INSTALL_PLUGINDIR})
