@@ -45,11 +45,21 @@ for p in "${purposes[@]}"; do
   esac
 done
 
-# Prints the packages of "$@" that are not fully installed.
+# Prints the packages of "$@" that are not fully installed; one query for
+# all of them, as this runs before every build.
 missing() {
-  local p
+  local native line p
+  native=$(dpkg --print-architecture)
+  declare -A installed=()
+  while IFS= read -r line; do
+    installed[${line%% *}]=1
+  done < <(dpkg-query -W -f='${Package}:${Architecture} ${Status}\n' "$@" 2>/dev/null |
+           grep ' install ok installed$')
   for p in "$@"; do
-    dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$' || echo "$p"
+    case $p in
+      *:*) [ -n "${installed[$p]:-}" ] || echo "$p" ;;
+      *) [ -n "${installed[$p:$native]:-}" ] || [ -n "${installed[$p:all]:-}" ] || echo "$p" ;;
+    esac
   done
 }
 
