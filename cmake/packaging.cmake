@@ -2,16 +2,6 @@
 #   kvrm4410t-plugin  the plug-in alone, in the plug-in folder
 #   kvrm4410t-tools   meter-host and the other tools, the host library, samples
 # Run `cpack` in a build tree (./run package does both architectures).
-if(CMAKE_CROSSCOMPILING)
-  set(KV_DEB_ARCH armhf)
-else()
-  execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE KV_DEB_ARCH
-    OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-  if(NOT KV_DEB_ARCH)
-    set(KV_DEB_ARCH amd64)
-  endif()
-endif()
-
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kvrm4410t)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
