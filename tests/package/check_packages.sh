@@ -119,9 +119,9 @@ case $check in
     fi
     rc=$?
     [ "$rc" -eq 0 ] || { tail -n 20 "$scratch/host.err"; fail "meter-host exited with $rc"; }
-    grep -q '"A相电压"' <<<"$out" || { tail -n 20 "$scratch/host.err"; fail "no snapshot with readings: $out"; }
-    grep -q "$plugin_dir/libkvrm4410t_q.so" "$scratch/host.err" ||
-      echo "note: the host's log does not name the plug-in it loaded"
+    # The snapshot member "A相电压", as the JSON writer escapes it or not.
+    grep -qE '"A(相电压|\\u76f8\\u7535\\u538b)":[0-9]' <<<"$out" ||
+      { tail -n 20 "$scratch/host.err"; fail "no snapshot with readings: ${out:0:300}"; }
     echo "one round through the unpacked meter-host and meter-sim"
     ;;
   *) fail "unknown check $check" ;;
