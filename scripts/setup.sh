@@ -10,7 +10,7 @@ native_pkgs=(
   build-essential cmake pkg-config
   libboost-dev libboost-date-time-dev libboost-system-dev
   libjsoncpp-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libmodbus-dev libsqlite3-dev sqlite3 mbpoll
+  libmodbus-dev libsqlite3-dev sqlite3 mbpoll libcli11-dev
 )
 cross_pkgs=(
   crossbuild-essential-armhf qemu-user

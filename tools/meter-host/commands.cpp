@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "cli_number.h"
+#include "whole_number.h"
 
 namespace meter_host {
 

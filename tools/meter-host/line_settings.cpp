@@ -4,7 +4,7 @@
 
 #include <json/reader.h>
 
-#include "cli_number.h"
+#include "whole_number.h"
 
 namespace meter_host {
 
