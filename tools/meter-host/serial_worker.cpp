@@ -74,7 +74,10 @@ bool SerialWorker::wait_ticket(std::uint64_t ticket, Clock::time_point deadline)
 
 void SerialWorker::request_refresh(std::size_t station, unsigned round) {
   std::lock_guard<std::mutex> lock(mutex_);
-  stations_.at(station).refreshWanted = round;
+  Station& st = stations_.at(station);
+  st.refreshWanted = round;
+  // A round taken again after a lost line starts clean.
+  st.lineLost = false;
   cv_.notify_all();
 }
 
