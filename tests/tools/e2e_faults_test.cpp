@@ -45,7 +45,7 @@ TEST_P(EndToEndFaults, BreakOneRoundAndTheNextRecovers) {
 INSTANTIATE_TEST_SUITE_P(EndToEnd, EndToEndFaults,
                          ::testing::Values(FaultCase{"no-reply", "no reply within 300 ms"},
                                            FaultCase{"bad-crc", "bad CRC"},
-                                           FaultCase{"exception", "reply rejected: exception 4"}),
+                                           FaultCase{"exception", "reply rejected: exception 4 (slave device failure)"}),
                          [](const auto& info) {
                            std::string name = info.param.fault;
                            name.erase(std::remove(name.begin(), name.end(), '-'), name.end());

@@ -77,7 +77,7 @@ TEST_P(EndToEndUsage, BadUsageExitsWithTwoAndSaysWhy) {
 
 INSTANTIATE_TEST_SUITE_P(EndToEnd, EndToEndUsage,
                          ::testing::Values(UsageCase{{"--rounds", "three"}, "--rounds"},
-                                           UsageCase{{"--simulate", "--port", "/dev/null"}, "--simulate excludes --port"},
+                                           UsageCase{{"--simulate", "--port", "/dev/null"}, "excludes"},
                                            UsageCase{{"--config", "/nonexistent/x.json"}, "cannot read"},
                                            UsageCase{{"--wat"}, "--wat"},
                                            UsageCase{{"--baud", "9601"}, "--baud"},
