@@ -102,8 +102,10 @@ void serve(meter_sim::SerialPort& port, Bus& bus, const meter_sim::SimOptions& o
         if ((o.verbose && mine) || reply.faulted) log("slave " + std::to_string(slave.address()) + ": " + reply.note);
         if (reply.frame.empty()) continue;
         if (o.lineSpeed) {
-          // The request took its wire time to arrive, then the line is silent.
-          std::this_thread::sleep_until(lastByte + silence + reply.delay);
+          // On a pseudo-terminal the request arrives at once: it would have
+          // taken its wire time, then the line is silent.
+          std::this_thread::sleep_until(lastByte + rtu_line::wire_time(frame->size(), o.baud, parity) + silence +
+                                        reply.delay);
           send_paced(port.fd(), reply.frame, charTime);
         } else {
           if (reply.delay.count() > 0) std::this_thread::sleep_until(lastByte + reply.delay);
