@@ -67,6 +67,22 @@ CLI::Option* add_whole(CLI::App& app, const std::string& name, Set set, long lon
       ->type_name("N");
 }
 
+// Help lines show an option's value name only; the text says the rest.
+class Formatter : public CLI::Formatter {
+public:
+  std::string make_option_opts(const CLI::Option* opt) const override {
+    return opt->get_type_size() != 0 && !opt->get_type_name().empty() ? " " + opt->get_type_name() : std::string();
+  }
+};
+
+// A parser with the conventions of every tool.
+inline void set_up(CLI::App& app, const std::string& tool, std::size_t column) {
+  auto formatter = std::make_shared<Formatter>();
+  formatter->column_width(column);
+  app.formatter(formatter);
+  app.set_version_flag("--version", tool + " " + KV_VERSION);
+}
+
 // What a parse leaves: go on, or print `text` and end with `status`.
 struct Outcome {
   bool proceed = true;
@@ -87,8 +103,5 @@ inline Outcome parse(CLI::App& app, std::vector<std::string> args) {
     return {false, kBadUsage, e.what()};
   }
 }
-
-// The version every tool answers to --version.
-inline std::string version_text(const std::string& tool) { return tool + " " + KV_VERSION; }
 
 }  // namespace cli

@@ -71,13 +71,13 @@ HostParse parse_host_options(const std::vector<std::string>& args) {
   HostOptions& o = r.options;
   CLI::App app(kDescription, "meter-host");
   app.footer(kFooter);
-  app.set_version_flag("--version", cli::version_text("meter-host"));
-  app.get_formatter()->column_width(34);
+  cli::set_up(app, "meter-host", 34);
 
   const std::string device = "Plug-in and device";
   app.add_option("--plugin", o.plugin, "plug-in to load (default: the one built beside meter-host)")
+      ->type_name("PATH")
       ->group(device);
-  app.add_option("--config", o.config, "the devices' JSON configuration (default: {})")->group(device);
+  app.add_option("--config", o.config, "the devices' JSON configuration (default: {})")->type_name("FILE")->group(device);
   auto* dataId = cli::add_whole(app, "--data-id", [&o](long long v) { o.dataId = static_cast<unsigned>(v); }, 0,
                                 4294967295LL, "the single meter's data id (default 1)")
                      ->group(device);
@@ -198,11 +198,15 @@ HostParse parse_host_options(const std::vector<std::string>& args) {
       app.add_option("--fault", faults, "fault: no-reply, bad-crc, exception, wrong-echo,\nslow; KIND@S for slave S only")
           ->type_name("KIND[@S]"),
       app.add_option("--fault-after", faultAfter, "requests answered before the fault starts")
-          ->check(cli::whole(0, 1000000000)),
+          ->check(cli::whole(0, 1000000000))
+          ->type_name("N"),
       app.add_option("--fault-count", faultCount, "requests that suffer the fault (0: all)")
-          ->check(cli::whole(0, 1000000000)),
-      app.add_option("--slow-ms", slowMs, "delay of its slow replies")->check(cli::whole(0, 600000)),
-      app.add_option("--exception-code", exceptionCode, "code of its exception replies")->check(cli::whole(1, 255)),
+          ->check(cli::whole(0, 1000000000))
+          ->type_name("N"),
+      app.add_option("--slow-ms", slowMs, "delay of its slow replies")->check(cli::whole(0, 600000))->type_name("N"),
+      app.add_option("--exception-code", exceptionCode, "code of its exception replies")
+          ->check(cli::whole(1, 255))
+          ->type_name("N"),
       app.add_flag("--line-speed", lineSpeed, "it takes as long as a real line at the baud rate")};
   for (CLI::Option* opt : simOptions) opt->group(sim)->excludes(port);
   simulate->excludes(port);

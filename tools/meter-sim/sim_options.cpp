@@ -83,8 +83,7 @@ SimParse parse_sim_options(const std::vector<std::string>& args) {
   SimOptions& o = r.options;
   CLI::App app(kDescription, "meter-sim");
   app.footer(kFooter);
-  app.set_version_flag("--version", cli::version_text("meter-sim"));
-  app.get_formatter()->column_width(30);
+  cli::set_up(app, "meter-sim", 30);
 
   app.add_option("--port", o.port, "serve this serial device instead of a pseudo-terminal")->type_name("DEVICE");
   app.add_option_function<std::string>(
