@@ -92,6 +92,8 @@ Exchange ModbusLine::exchange(const std::vector<std::uint8_t>& frame) {
   // The line must stay silent for 3.5 characters after the last frame.
   std::this_thread::sleep_until(quietFrom_ + silence_);
   // Whatever arrived since (a late reply to an abandoned request) is stale.
+  int stale = 0;
+  if (::ioctl(modbus_get_socket(ctx_), FIONREAD, &stale) == 0 && stale > 0) e.stale = static_cast<std::size_t>(stale);
   modbus_flush(ctx_);
   // Replies are filtered by slave address: expect the one addressed.
   modbus_set_slave(ctx_, frame[0]);

@@ -19,6 +19,7 @@ struct Exchange {
   Kind kind = Kind::failed;
   std::vector<std::uint8_t> reply;  // as received, CRC included
   std::string why;                  // for a time-out or a failure
+  std::size_t stale = 0;            // bytes that came after the last exchange ended: a late reply
 };
 
 class ModbusLine {

@@ -266,6 +266,12 @@ void SerialWorker::exchange(std::size_t station, const Pending& p) {
   log_.detail(st.label + "-> " + what);
   Exchange e = line_.exchange(p.frame);
   stats_.request(station, p.frame.size());
+  if (e.stale > 0 && lastStation_) {
+    // A reply that came after its exchange was given up.
+    stats_.reply(*lastStation_, e.stale);
+    stats_.wrong_reply(*lastStation_);
+  }
+  lastStation_ = station;
   switch (e.kind) {
     case Exchange::Kind::reply:
       stats_.reply(station, e.reply.size());

@@ -117,6 +117,7 @@ private:
   std::optional<std::size_t> busy_;  // the station whose driver call or exchange is in progress
   std::string inFlight_;             // the request on the line
   std::optional<unsigned> inFlightException_;  // the reply in hand is an exception with this code
+  std::optional<std::size_t> lastStation_;  // whose exchange was last on the line (serial thread only)
   bool lineUp_ = true;
   bool stop_ = false;
   bool interrupted_ = false;
