@@ -3,14 +3,15 @@
 #include <algorithm>
 #include <exception>
 
+#include "host/rtu.h"
 #include "host/sp_modbus.h"
 
 namespace meter_host {
 
 namespace {
-constexpr std::uint8_t kReadHolding = 0x03;
-
-bool is_read(const std::vector<std::uint8_t>& frame) { return frame.size() > 1 && frame[1] == kReadHolding; }
+bool is_read(const std::vector<std::uint8_t>& frame) {
+  return frame.size() > 1 && frame[1] == host::kReadHoldingRegisters;
+}
 }  // namespace
 
 std::chrono::seconds next_reopen_delay(std::chrono::seconds delay) { return std::min(2 * delay, kLongestReopen); }
@@ -275,7 +276,7 @@ void SerialWorker::exchange(std::size_t station, const Pending& p) {
   switch (e.kind) {
     case Exchange::Kind::reply:
       stats_.reply(station, e.reply.size());
-      if (e.reply.size() >= 3 && (e.reply[1] & 0x80)) {
+      if (e.reply.size() >= 3 && (e.reply[1] & host::kExceptionFlag)) {
         stats_.exception(station, e.reply[2]);
         std::lock_guard<std::mutex> lock(mutex_);
         inFlightException_ = e.reply[2];
