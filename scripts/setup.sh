@@ -14,7 +14,7 @@ set -euo pipefail
 native_pkgs=(
   build-essential cmake pkg-config
   libboost-dev libboost-date-time-dev libboost-system-dev
-  libjsoncpp-dev libmodbus-dev libsqlite3-dev
+  libjsoncpp-dev libmodbus-dev libsqlite3-dev libcli11-dev
 )
 test_pkgs=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev sqlite3 mbpoll

@@ -80,15 +80,28 @@ TEST_P(EndToEndUsage, BadUsageExitsWithTwoAndSaysWhy) {
 
 INSTANTIATE_TEST_SUITE_P(EndToEnd, EndToEndUsage,
                          ::testing::Values(UsageCase{{"--rounds", "three"}, "--rounds"},
-                                           UsageCase{{"--simulate", "--port", "/dev/null"}, "exclude"},
+                                           UsageCase{{"--simulate", "--port", "/dev/null"}, "excludes"},
                                            UsageCase{{"--config", "/nonexistent/x.json"}, "cannot read"},
-                                           UsageCase{{"--wat"}, "unknown option"}));
+                                           UsageCase{{"--wat"}, "--wat"},
+                                           UsageCase{{"--baud", "9601"}, "--baud"},
+                                           UsageCase{{"--baud=fast"}, "--baud"}));
 
 TEST(EndToEnd, HelpGoesToStandardOutputWithStatusZero) {
   const Finished run = run_host({"--help"});
   EXPECT_EQ(run.status, 0);
   ASSERT_FALSE(run.out.empty());
-  EXPECT_EQ(run.out.front().rfind("usage: meter-host", 0), 0u);
+  EXPECT_EQ(run.err.find("Usage: meter-host"), std::string::npos) << "not on standard error";
+  std::string out;
+  for (const auto& line : run.out) out += line + "\n";
+  EXPECT_NE(out.find("Usage: meter-host"), std::string::npos) << out;
+}
+
+TEST(EndToEnd, EveryToolAnswersItsVersion) {
+  const Finished host = run_host({"--version"});
+  EXPECT_EQ(host.status, 0);
+  ASSERT_EQ(host.out.size(), 1u);
+  EXPECT_EQ(host.out[0].rfind("meter-host ", 0), 0u);
+  EXPECT_GT(host.out[0].size(), std::string("meter-host ").size());
 }
 
 TEST(EndToEnd, RuntimeFailuresExitWithOne) {

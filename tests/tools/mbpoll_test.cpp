@@ -17,8 +17,9 @@ struct Mbpoll {
   std::string err;
 };
 
-Mbpoll mbpoll(const std::string& port, std::vector<std::string> args, std::vector<std::string> writeValues = {}) {
-  std::vector<std::string> argv{MBPOLL_PROGRAM, "-m", "rtu", "-b", "9600", "-P", "none", "-a", "1", "-0", "-1",
+Mbpoll mbpoll(const std::string& port, std::vector<std::string> args, std::vector<std::string> writeValues = {},
+              const std::string& slave = "1") {
+  std::vector<std::string> argv{MBPOLL_PROGRAM, "-m", "rtu", "-b", "9600", "-P", "none", "-a", slave, "-0", "-1",
                                 "-o", "2"};
   argv.insert(argv.end(), args.begin(), args.end());
   argv.push_back(port);
@@ -82,6 +83,16 @@ TEST_F(MbpollInterop, WritesAreStoredAndReadBack) {
   const auto v = values(r.out);
   EXPECT_EQ(v.at(300), "0x1234");
   EXPECT_EQ(v.at(301), "0x5678");
+}
+
+TEST_F(MbpollInterop, AnswersRightAfterARequestForAnAbsentSlave) {
+  const Mbpoll absent = mbpoll(sim_->path(), {"-t", "4", "-r", "366", "-c", "2"}, {}, "5");
+  EXPECT_NE(absent.status, 0) << "slave 5 is not on the line";
+  for (int i = 0; i < 2; ++i) {
+    const Mbpoll r = mbpoll(sim_->path(), {"-t", "4", "-r", "366", "-c", "2"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(values(r.out).at(367), "7240");
+  }
 }
 
 TEST_F(MbpollInterop, RegistersOutsideTheMapAreIllegalAddresses) {

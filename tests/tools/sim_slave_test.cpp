@@ -337,8 +337,11 @@ TEST(Sim, ImageFileFaultsAreNamed) {
 
 TEST(Sim, OptionsAreCheckedWithClearMessages) {
   const std::pair<std::vector<std::string>, const char*> cases[] = {
-      {{"--slave", "0"}, "--slave"},      {{"--slave"}, "needs a value"},  {{"--baud", "fast"}, "--baud"},
-      {{"--parity", "X"}, "--parity"},    {{"--fault", "fire"}, "unknown fault"}, {{"--bogus"}, "unknown option"},
+      {{"--slave", "0"}, "--slave"},         {{"--slave"}, "--slave"},
+      {{"--slave", "1,1"}, "named twice"},   {{"--baud", "fast"}, "--baud"},
+      {{"--baud", "9601"}, "--baud"},        {{"--parity", "X"}, "--parity"},
+      {{"--fault", "fire"}, "unknown fault"}, {{"--fault", "slow@4"}, "slave 4 is not served"},
+      {{"--registers", "2=a.json"}, "slave 2 is not served"}, {{"--bogus"}, "--bogus"},
   };
   for (const auto& [args, why] : cases) {
     const auto r = meter_sim::parse_sim_options(args);
@@ -347,11 +350,30 @@ TEST(Sim, OptionsAreCheckedWithClearMessages) {
   const auto ok = meter_sim::parse_sim_options(
       {"--slave", "7", "--fault", "slow", "--fault-after", "3", "--fault-count", "2", "--slow-ms", "250"});
   EXPECT_EQ(ok.error, "");
-  EXPECT_EQ(ok.options.slave, 7u);
+  EXPECT_EQ(ok.options.slaves, std::vector<unsigned>{7});
   EXPECT_EQ(ok.options.faults.kind, Fault::slow);
   EXPECT_EQ(ok.options.faults.after, 3u);
   EXPECT_EQ(ok.options.faults.count, 2u);
   EXPECT_EQ(ok.options.faults.slowDelay, std::chrono::milliseconds(250));
+  EXPECT_EQ(meter_sim::parse_sim_options({"--version"}).text.rfind("meter-sim ", 0), 0u);
+  EXPECT_NE(meter_sim::parse_sim_options({"--help"}).text.find("--fault KIND[@S]"), std::string::npos);
+}
+
+TEST(Sim, EachSlaveHasItsOwnImageAndFault) {
+  const auto r = meter_sim::parse_sim_options({"--slave", "1,2,3", "--registers", "all.json", "--registers",
+                                               "2=two.json", "--fault", "no-reply@3", "--fault-count", "2"});
+  ASSERT_EQ(r.error, "");
+  const auto setups = r.options.setups();
+  ASSERT_EQ(setups.size(), 3u);
+  EXPECT_EQ(setups[0].registers, "all.json");
+  EXPECT_EQ(setups[1].registers, "two.json");
+  EXPECT_EQ(setups[0].faults.kind, Fault::none);
+  EXPECT_EQ(setups[2].faults.kind, Fault::no_reply);
+  EXPECT_EQ(setups[2].faults.count, 2u);
+  const auto every = meter_sim::parse_sim_options({"--slave", "4,5", "--fault", "slow"}).options.setups();
+  EXPECT_EQ(every[0].faults.kind, Fault::slow);
+  EXPECT_EQ(every[1].faults.kind, Fault::slow);
+  EXPECT_EQ(every[0].registers, "") << "its own live image";
 }
 
 }  // namespace

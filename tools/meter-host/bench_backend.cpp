@@ -30,10 +30,13 @@ std::string ao_report_line(const std::string& signalId, float value) {
   return "analog report: signal id " + signalId + " = " + float_text(value);
 }
 
-BenchBackend::BenchBackend(Log& log, History& history, std::uint32_t dataId, unsigned slave)
-    : log_(log), history_(history), dataId_(dataId), slave_(slave) {}
+BenchBackend::BenchBackend(Log& log, History& history, std::uint32_t dataId, unsigned slave, std::string label)
+    : log_(log), history_(history), dataId_(dataId), slave_(slave), label_(std::move(label)) {}
 
-void BenchBackend::attach(SerialWorker* worker) { worker_ = worker; }
+void BenchBackend::attach(SerialWorker* worker, std::size_t station) {
+  station_ = station;
+  worker_ = worker;
+}
 
 void BenchBackend::set_alarm_states(std::map<std::string, bool> states) {
   std::lock_guard<std::mutex> lock(alarmsMutex_);
@@ -57,20 +60,20 @@ void BenchBackend::save_history(SMDVDevice&, const unsigned char* data, unsigned
   } else {
     log_.detail("history record of " + std::to_string(length) + " bytes");
   }
-  if (SerialWorker* w = worker_) w->note_round_done();
+  if (SerialWorker* w = worker_) w->note_round_done(station_);
 }
 
 bool BenchBackend::check_threshold(SMDVDevice&, const std::string& signalId, const std::string& name, float value,
                                    int flag) {
   // The bench host keeps no threshold rules of its own: nothing is raised.
-  log_.line(threshold_line(signalId, name, value, flag));
+  log_.line(label_ + threshold_line(signalId, name, value, flag));
   return false;
 }
 
 bool BenchBackend::check_threshold_bool(SMDVDevice&, int level, const std::string& signalName,
                                         const std::string& alarmId, const std::string& valueText,
                                         const std::string& alarmText, bool active, unsigned short) {
-  log_.line(threshold_bool_line(level, signalName, alarmId, valueText, alarmText, active));
+  log_.line(label_ + threshold_bool_line(level, signalName, alarmId, valueText, alarmText, active));
   bool changed = false;
   {
     std::lock_guard<std::mutex> lock(alarmsMutex_);
@@ -80,7 +83,7 @@ bool BenchBackend::check_threshold_bool(SMDVDevice&, int level, const std::strin
     state = active;
   }
   if (changed) {
-    log_.line(std::string("alarm ") + (active ? "raised: " : "cleared: ") + alarmId + " " + signalName + " = " +
+    log_.line(label_ + "alarm " + (active ? "raised: " : "cleared: ") + alarmId + " " + signalName + " = " +
               valueText);
     std::string error;
     if (!history_.record_alarm(AlarmEvent{dataId_, alarmId, signalName, level, active, valueText, alarmText},
@@ -92,12 +95,12 @@ bool BenchBackend::check_threshold_bool(SMDVDevice&, int level, const std::strin
 }
 
 int BenchBackend::check_ao_report(SMDVDevice&, const std::string& signalId, float value) {
-  log_.line(ao_report_line(signalId, value));
+  log_.line(label_ + ao_report_line(signalId, value));
   return 1;
 }
 
 int BenchBackend::batch_check_threshold(SMDVDevice&, const std::vector<rule_value>& rules) {
-  if (!rules.empty()) log_.line("batch check: " + std::to_string(rules.size()) + " alarms in force");
+  if (!rules.empty()) log_.line(label_ + "batch check: " + std::to_string(rules.size()) + " alarms in force");
   return rules.empty() ? 0 : 1;
 }
 
@@ -123,15 +126,15 @@ int BenchBackend::send_data(SMDSPDevice&, const unsigned char* frame, unsigned l
     log_.line("a request before the line is open is dropped");
     return -1;
   }
-  w->queue_frame(frame, length);
+  w->queue_frame(station_, frame, length);
   return 0;
 }
 
 void BenchBackend::modbus_error(SPModbus&, const std::string& why) {
   if (SerialWorker* w = worker_)
-    w->note_rejection(why);
+    w->note_rejection(station_, why);
   else
-    log_.line("reply rejected: " + why);
+    log_.line(label_ + "reply rejected: " + why);
 }
 
 }  // namespace meter_host

@@ -25,9 +25,12 @@ std::string float_text(float value);
 
 class BenchBackend : public host::Backend {
 public:
-  BenchBackend(Log& log, History& history, std::uint32_t dataId, unsigned slave);
+  // `label` starts its log lines: "meter D (slave S): " on a line with
+  // several meters, nothing with one.
+  BenchBackend(Log& log, History& history, std::uint32_t dataId, unsigned slave, std::string label = {});
 
-  void attach(SerialWorker* worker);
+  // The serial thread and this meter's station on it.
+  void attach(SerialWorker* worker, std::size_t station = 0);
   // Alarm states as the database last recorded them.
   void set_alarm_states(std::map<std::string, bool> states);
   // While a history image is loaded into the driver: its round completion
@@ -59,7 +62,9 @@ private:
   History& history_;
   std::uint32_t dataId_;
   unsigned slave_;
+  std::string label_;
   std::atomic<SerialWorker*> worker_{nullptr};
+  std::atomic<std::size_t> station_{0};
   std::atomic<bool> loadingCache_{false};
   std::atomic<unsigned> historyFailures_{0};
   std::mutex alarmsMutex_;

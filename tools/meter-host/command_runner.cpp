@@ -63,26 +63,42 @@ std::string ioctl_line(int code, const IoctlOutcome& r) {
   return line + ": 0x" + shown;
 }
 
+std::string snapshot_line(const Session& session, std::size_t meter, const std::string& text) {
+  return session.meters() > 1 ? std::to_string(session.data_id(meter)) + " " + text : text;
+}
+
 void CommandRunner::run(const Command& c) {
+  std::size_t meter = 0;
+  if (c.meter) {
+    const auto found = session_.find(*c.meter);
+    if (!found) {
+      log_.line("no meter has data id " + std::to_string(*c.meter));
+      return;
+    }
+    meter = *found;
+  }
   switch (c.kind) {
     case CommandKind::empty:
       break;
     case CommandKind::snapshot: {
       std::string error;
-      if (auto text = session_.snapshot(&error))
-        out_.line(*text);
+      if (auto text = session_.snapshot(&error, meter))
+        out_.line(snapshot_line(session_, meter, *text));
       else
         log_.line(error);
       break;
     }
     case CommandKind::write:
-      out_.line("control result " + std::to_string(session_.write(c.write)));
+      out_.line("control result " + std::to_string(session_.write(c.write, meter)));
       break;
     case CommandKind::result:
-      out_.line("control result " + std::to_string(session_.outcome()));
+      out_.line("control result " + std::to_string(session_.outcome(meter)));
       break;
     case CommandKind::ioctl:
-      out_.line(ioctl_line(c.ioctl.code, session_.ioctl(c.ioctl.code, c.ioctl.input)));
+      out_.line(ioctl_line(c.ioctl.code, session_.ioctl(c.ioctl.code, c.ioctl.input, meter)));
+      break;
+    case CommandKind::stats:
+      out_.line(session_.stats().text());
       break;
     case CommandKind::quit:
       stopper_.request();

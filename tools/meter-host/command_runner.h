@@ -31,6 +31,10 @@ private:
   std::atomic<bool> stop_{false};
 };
 
+// A snapshot line on standard output: the 801 text, after the data id and
+// a space when the line has several meters.
+std::string snapshot_line(const Session& session, std::size_t meter, const std::string& text);
+
 // The answer line of an ioctl: code, result, and the output as text when
 // it reads as text, else in hexadecimal.
 std::string ioctl_line(int code, const IoctlOutcome& outcome);

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "cli_number.h"
 #include "host/rtu.h"
+#include "whole_number.h"
 
 namespace meter_host {
 
@@ -17,9 +17,9 @@ std::string trim(const std::string& s) {
 }
 
 void put_input_word(std::vector<unsigned char>& out, std::uint16_t w) {
-  unsigned char b[sizeof w];
-  std::memcpy(b, &w, sizeof w);
-  out.insert(out.end(), b, b + sizeof w);
+  const std::size_t at = out.size();
+  out.resize(at + sizeof w);
+  std::memcpy(out.data() + at, &w, sizeof w);
 }
 
 }  // namespace
@@ -84,8 +84,20 @@ IoRequest write_request(const WriteCommand& cmd) {
 
 Command parse_command(const std::string& raw) {
   Command c;
-  const std::string line = trim(raw);
+  std::string line = trim(raw);
   if (line.empty() || line[0] == '#') return c;
+  if (line[0] == '@') {
+    const auto space = line.find_first_of(" \t");
+    const auto id = cli::parse_integer(line.substr(1, space == std::string::npos ? std::string::npos : space - 1), 0,
+                                       4294967295LL);
+    if (!id || space == std::string::npos) {
+      c.kind = CommandKind::invalid;
+      c.error = "expected \"@D COMMAND\" with D a meter's data id";
+      return c;
+    }
+    c.meter = static_cast<std::uint32_t>(*id);
+    line = trim(line.substr(space + 1));
+  }
   const auto space = line.find_first_of(" \t");
   const std::string word = line.substr(0, space);
   const std::string rest = space == std::string::npos ? std::string() : trim(line.substr(space + 1));
@@ -101,6 +113,8 @@ Command parse_command(const std::string& raw) {
     no_argument(CommandKind::snapshot);
   } else if (word == "result") {
     no_argument(CommandKind::result);
+  } else if (word == "stats") {
+    no_argument(CommandKind::stats);
   } else if (word == "quit" || word == "exit") {
     no_argument(CommandKind::quit);
   } else if (word == "help") {
@@ -136,7 +150,10 @@ const char* command_help() {
          "                             print \"control result N\" once the reply is in\n"
          "  result                     print the last write outcome\n"
          "  ioctl CODE [TEXT]          any command code, TEXT as its input\n"
-         "  quit                       stop the rounds and exit\n";
+         "  stats                      print the line statistics\n"
+         "  quit                       stop the rounds and exit\n"
+         "with several meters, \"@D \" before the first four names the meter of\n"
+         "data id D (without it they go to the first meter)\n";
 }
 
 }  // namespace meter_host

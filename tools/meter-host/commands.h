@@ -38,18 +38,20 @@ struct IoRequest {
 };
 IoRequest write_request(const WriteCommand& cmd);
 
-enum class CommandKind { empty, snapshot, write, ioctl, result, quit, help, invalid };
+enum class CommandKind { empty, snapshot, write, ioctl, result, stats, quit, help, invalid };
 
 struct Command {
   CommandKind kind = CommandKind::empty;
+  std::optional<std::uint32_t> meter;  // "@D": the meter of data id D
   WriteCommand write;
   IoctlCommand ioctl;
   std::string error;  // for invalid
 };
 
 // One line of standard input: "snapshot", "write ADDR=VALUE[,...]",
-// "ioctl CODE [TEXT]", "result", "quit", "help"; blank lines and lines
-// starting with '#' are empty.
+// "ioctl CODE [TEXT]", "result", "stats", "quit", "help", the first four
+// optionally after "@D " naming a meter; blank lines and lines starting
+// with '#' are empty.
 Command parse_command(const std::string& line);
 const char* command_help();
 

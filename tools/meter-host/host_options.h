@@ -1,5 +1,6 @@
 #pragma once
 // Command line of meter-host.
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -8,20 +9,37 @@
 
 namespace meter_host {
 
+// One meter on the line: "SLAVE[:DATAID[:CONFIG]]".
+struct MeterSpec {
+  unsigned slave = 1;
+  std::optional<std::uint32_t> dataId;  // unset: the slave address
+  std::string config;                   // empty: --config
+};
+std::optional<MeterSpec> parse_meter_spec(const std::string& text, std::string* error);
+// Why a list of meters cannot share one line (an address or a data id
+// twice), or nothing.
+std::string duplicate_meter(const std::vector<MeterSpec>& meters);
+
 struct HostOptions {
   std::string plugin;  // empty: the plug-in built beside meter-host
   std::string config;  // empty: an empty object
   unsigned dataId = 1;
+  std::vector<MeterSpec> meters;  // empty: one meter, --slave and --data-id
+  std::string site;               // site file: line settings and meters
 
-  // Line settings; unset ones come from the configuration, then defaults.
+  // Line settings; unset ones come from the site file, the configuration,
+  // then defaults.
   std::optional<std::string> port;
   std::optional<unsigned> baud;
   std::optional<char> parity;
   std::optional<unsigned> slave;
   std::optional<unsigned> timeoutMs;
+  bool rs485 = false;
+  std::optional<std::string> rts;  // "up" or "down"
 
-  unsigned rounds = 0;  // 0: until interrupted
+  unsigned rounds = 0;  // cycles, 0: until interrupted
   double interval = 1.0;
+  std::optional<double> offlineRetry;  // unset: the site file's, else 30 s
   std::optional<unsigned> roundTimeoutMs;
   std::string history;
   bool snapshot = false;
@@ -29,18 +47,17 @@ struct HostOptions {
   std::vector<IoctlCommand> ioctls;
 
   bool simulate = false;
-  std::string simPath;                 // empty: meter-sim built beside meter-host
-  std::vector<std::string> simArgs;    // passed through to meter-sim
+  std::string simPath;               // empty: meter-sim built beside meter-host
+  std::vector<std::string> simArgs;  // passed through to meter-sim
   bool verbose = false;
-  bool help = false;
 };
 
 struct HostParse {
   HostOptions options;
   std::string error;  // not empty: bad usage
+  std::string text;   // not empty: --help or --version, print it and end
 };
 
 HostParse parse_host_options(const std::vector<std::string>& args);
-const char* host_usage();
 
 }  // namespace meter_host

@@ -1,10 +1,11 @@
 #include "line_settings.h"
 
+#include <algorithm>
 #include <fstream>
 
 #include <json/reader.h>
 
-#include "cli_number.h"
+#include "command_line.h"
 
 namespace meter_host {
 
@@ -34,8 +35,8 @@ bool read_config(const std::string& path, Json::Value* config, std::string* erro
 namespace {
 
 // A setting given as a JSON number or as text.
-bool setting_number(const Json::Value& host, const char* key, long long min, long long max, unsigned* out,
-                    std::string* error) {
+bool setting_number(const Json::Value& host, const std::string& where, const char* key, long long min,
+                    long long max, unsigned* out, std::string* error) {
   if (!host.isMember(key) || host[key].isNull()) return true;
   const Json::Value& v = host[key];
   std::optional<long long> n;
@@ -46,52 +47,80 @@ bool setting_number(const Json::Value& host, const char* key, long long min, lon
     n = cli::parse_integer(v.asString(), min, max);
   }
   if (!n) {
-    *error = std::string("\"hostSetting\".\"") + key + "\" must be a whole number from " + std::to_string(min) +
-             " to " + std::to_string(max);
+    *error = where + ".\"" + key + "\" must be a whole number from " + std::to_string(min) + " to " +
+             std::to_string(max);
     return false;
   }
   *out = static_cast<unsigned>(*n);
   return true;
 }
 
+// One object of line settings ("hostSetting", or a site file's "line").
+bool apply_settings(const Json::Value& host, const std::string& where, LineSettings& s, std::string* error) {
+  if (host.isNull()) return true;
+  if (!host.isObject()) {
+    *error = where + " must be an object";
+    return false;
+  }
+  if (host.isMember("port") && !host["port"].isNull()) {
+    if (!host["port"].isString()) {
+      *error = where + ".\"port\" must be a device path";
+      return false;
+    }
+    s.port = host["port"].asString();
+  }
+  if (!setting_number(host, where, "baud", 50, 4000000, &s.baud, error) ||
+      !setting_number(host, where, "slave", 1, 247, &s.slave, error) ||
+      !setting_number(host, where, "timeoutMs", 1, 600000, &s.timeoutMs, error))
+    return false;
+  const auto& bauds = cli::standard_bauds();
+  if (host.isMember("baud") && std::find(bauds.begin(), bauds.end(), s.baud) == bauds.end()) {
+    *error = where + ".\"baud\" must be a standard rate from 1200 to 921600";
+    return false;
+  }
+  if (host.isMember("parity") && !host["parity"].isNull()) {
+    const std::string p = host["parity"].isString() ? host["parity"].asString() : std::string();
+    if (p != "N" && p != "E" && p != "O") {
+      *error = where + ".\"parity\" must be \"N\", \"E\" or \"O\"";
+      return false;
+    }
+    s.parity = p[0];
+  }
+  if (host.isMember("rs485") && !host["rs485"].isNull()) {
+    if (!host["rs485"].isBool()) {
+      *error = where + ".\"rs485\" must be true or false";
+      return false;
+    }
+    s.rs485 = host["rs485"].asBool();
+  }
+  if (host.isMember("rts") && !host["rts"].isNull()) {
+    const std::string r = host["rts"].isString() ? host["rts"].asString() : std::string();
+    if (r != "up" && r != "down") {
+      *error = where + ".\"rts\" must be \"up\" or \"down\"";
+      return false;
+    }
+    s.rts = r[0];
+  }
+  return true;
+}
+
 }  // namespace
 
 bool resolve_line_settings(const HostOptions& options, const Json::Value& config, unsigned deviceBaud,
-                           LineSettings* out, std::string* error) {
+                           LineSettings* out, std::string* error, const Json::Value& site) {
   LineSettings s;
   s.baud = deviceBaud;
   const Json::Value none;
   const Json::Value& host = config.isObject() && config.isMember("hostSetting") ? config["hostSetting"] : none;
-  if (!host.isNull() && !host.isObject()) {
-    *error = "\"hostSetting\" must be an object";
+  if (!apply_settings(host, "\"hostSetting\"", s, error) || !apply_settings(site, "the site's \"line\"", s, error))
     return false;
-  }
-  if (host.isObject()) {
-    if (host.isMember("port") && !host["port"].isNull()) {
-      if (!host["port"].isString()) {
-        *error = "\"hostSetting\".\"port\" must be a device path";
-        return false;
-      }
-      s.port = host["port"].asString();
-    }
-    if (!setting_number(host, "baud", 50, 4000000, &s.baud, error) ||
-        !setting_number(host, "slave", 1, 247, &s.slave, error) ||
-        !setting_number(host, "timeoutMs", 1, 600000, &s.timeoutMs, error))
-      return false;
-    if (host.isMember("parity") && !host["parity"].isNull()) {
-      const std::string p = host["parity"].isString() ? host["parity"].asString() : std::string();
-      if (p != "N" && p != "E" && p != "O") {
-        *error = "\"hostSetting\".\"parity\" must be \"N\", \"E\" or \"O\"";
-        return false;
-      }
-      s.parity = p[0];
-    }
-  }
   if (options.port) s.port = *options.port;
   if (options.baud) s.baud = *options.baud;
   if (options.parity) s.parity = *options.parity;
   if (options.slave) s.slave = *options.slave;
   if (options.timeoutMs) s.timeoutMs = *options.timeoutMs;
+  if (options.rs485) s.rs485 = true;
+  if (options.rts) s.rts = (*options.rts)[0];
   *out = s;
   return true;
 }

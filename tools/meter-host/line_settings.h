@@ -15,6 +15,8 @@ struct LineSettings {
   char parity = 'N';
   unsigned slave = 1;
   unsigned timeoutMs = 1000;
+  bool rs485 = false;  // the UART's own RS-485 mode
+  char rts = 0;        // RTS direction control: 0 none, 'u' up, 'd' down
 };
 
 // The JSON configuration file; no path gives an empty object.
@@ -22,7 +24,9 @@ bool read_config(const std::string& path, Json::Value* config, std::string* erro
 
 // `deviceBaud` is the speed the driver asks for (its serial speed member),
 // or 0 to leave the choice to the session once the driver is loaded.
+// `site` is the site file's "line" member (or null): settings of the same
+// names as "hostSetting", which it overrides.
 bool resolve_line_settings(const HostOptions& options, const Json::Value& config, unsigned deviceBaud,
-                           LineSettings* out, std::string* error);
+                           LineSettings* out, std::string* error, const Json::Value& site = Json::Value());
 
 }  // namespace meter_host

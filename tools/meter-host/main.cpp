@@ -6,12 +6,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
 #include <chrono>
 #include <csignal>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "command_line.h"
 #include "command_runner.h"
 #include "host_log.h"
 #include "host_options.h"
@@ -20,18 +22,19 @@
 #include "plugin.h"
 #include "posix_io.h"
 #include "session.h"
+#include "site.h"
+#include "turns.h"
 
 namespace {
 
 using meter_host::Clock;
-constexpr int kBadUsage = 2;
-constexpr int kFailure = 1;
 
-// SIGINT and SIGTERM, taken by a thread of their own; the others keep
-// them blocked.
+// SIGINT and SIGTERM (stop) and SIGUSR1 (statistics), taken by a thread of
+// their own; the others keep them blocked.
 class SignalThread {
 public:
-  explicit SignalThread(meter_host::Stopper& stopper) : stopper_(stopper) {}
+  SignalThread(meter_host::Stopper& stopper, std::function<void()> onStats)
+      : stopper_(stopper), onStats_(std::move(onStats)) {}
   ~SignalThread() { stop(); }
   void stop() {
     done_ = true;
@@ -49,6 +52,7 @@ public:
       while (!done_) {
         const int sig = sigtimedwait(&set, nullptr, &tick);
         if (sig == SIGINT || sig == SIGTERM) stopper_.request();
+        if (sig == SIGUSR1 && onStats_) onStats_();
       }
     });
   }
@@ -59,19 +63,22 @@ private:
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGUSR1);
     return set;
   }
   meter_host::Stopper& stopper_;
+  std::function<void()> onStats_;
   std::atomic<bool> done_{false};
   std::thread thread_;
 };
 
-// Starts meter-sim and reads the path it serves.
-bool start_simulator(const meter_host::HostOptions& o, const meter_host::LineSettings& line, posix_io::Process* sim,
-                     std::string* path, std::string* error) {
+// Starts meter-sim serving the slaves of the line and reads the path it
+// serves.
+bool start_simulator(const meter_host::HostOptions& o, const meter_host::LineSettings& line,
+                     const std::string& slaves, posix_io::Process* sim, std::string* path, std::string* error) {
   std::vector<std::string> argv{o.simPath.empty() ? meter_host::default_sim_path() : o.simPath,
                                 "--slave",
-                                std::to_string(line.slave),
+                                slaves,
                                 "--baud",
                                 std::to_string(line.baud ? line.baud : 9600),
                                 "--parity",
@@ -99,60 +106,140 @@ std::chrono::milliseconds round_timeout(const meter_host::HostOptions& o, const 
          2 * std::chrono::duration_cast<std::chrono::milliseconds>(wire);
 }
 
+// Multi-line text as log lines, each with the log's prefix.
+void log_lines(meter_host::Log& log, const std::string& text) {
+  std::size_t from = 0;
+  for (auto end = text.find('\n'); ; end = text.find('\n', from)) {
+    log.line(text.substr(from, end == std::string::npos ? std::string::npos : end - from));
+    if (end == std::string::npos) break;
+    from = end + 1;
+  }
+}
+
 struct Tally {
+  unsigned cycles = 0;
+  unsigned turns = 0;      // rounds started and ended, every meter together
   unsigned completed = 0;
-  unsigned failed = 0;
   bool interrupted = false;
 };
 
-Tally run_rounds(const meter_host::HostOptions& o, meter_host::Session& session, meter_host::CommandRunner& runner,
-                 meter_host::LineSink& out, meter_host::Log& log, meter_host::Stopper& stopper) {
+// The cycles: every meter that is due takes one round, in the order of the
+// set-up; a round broken by a lost line is taken again once it is back.
+Tally run_cycles(const meter_host::HostOptions& o, meter_host::Session& session, meter_host::CommandRunner& runner,
+                 meter_host::LineSink& out, meter_host::Log& log, meter_host::Stopper& stopper,
+                 Clock::duration offlineRetry) {
   Tally t;
+  const std::size_t n = session.meters();
+  const bool several = n > 1;
   const auto timeout = round_timeout(o, session.line());
+  meter_host::Turns turns(n, offlineRetry);
+  std::vector<unsigned> rounds(n, 0);
   bool commandsRun = o.writes.empty() && o.ioctls.empty();
-  for (unsigned round = 1; o.rounds == 0 || round <= o.rounds; ++round) {
-    if (stopper.requested()) {
+  auto label = [&](std::size_t m) { return several ? session.name(m) + ": " : std::string(); };
+
+  for (unsigned cycle = 1; o.rounds == 0 || cycle <= o.rounds; ++cycle) {
+    const auto cycleStart = Clock::now();
+    // Every meter offline: the cycle begins when the first retry is due.
+    if (stopper.requested() || stopper.wait_until(turns.next_due(cycleStart))) {
       t.interrupted = true;
       break;
     }
-    const auto started = Clock::now();
-    std::string why;
-    const meter_host::RoundEnd end = session.run_round(round, timeout, &why);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
-    if (end == meter_host::RoundEnd::stopped) {
-      t.interrupted = true;
-      break;
-    }
-    if (end == meter_host::RoundEnd::completed) {
-      ++t.completed;
-      log.line("round " + std::to_string(round) + " completed in " + std::to_string(ms) + " ms");
-      if (o.snapshot) {
-        std::string error;
-        if (auto text = session.snapshot(&error))
-          out.line(*text);
-        else
-          log.line(error);
+    for (std::size_t m = 0; m < n; ++m) {
+      if (!turns.due(m, Clock::now())) continue;
+      const unsigned round = rounds[m] + 1;
+      std::string why;
+      auto started = Clock::now();
+      meter_host::RoundEnd end = session.run_round(round, timeout, &why, m);
+      while (end == meter_host::RoundEnd::line_lost) {
+        log.line(label(m) + "round " + std::to_string(round) + " not counted (" + why +
+                 "): it starts again once the line is back");
+        if (!session.wait_line()) {
+          end = meter_host::RoundEnd::stopped;
+          break;
+        }
+        started = Clock::now();
+        end = session.run_round(round, timeout, &why, m);
       }
-      if (!commandsRun) {
-        commandsRun = true;
-        for (const auto& w : o.writes) runner.run(meter_host::Command{meter_host::CommandKind::write, w, {}, {}});
-        for (const auto& c : o.ioctls) runner.run(meter_host::Command{meter_host::CommandKind::ioctl, {}, c, {}});
+      if (end == meter_host::RoundEnd::stopped) {
+        t.interrupted = true;
+        break;
       }
-    } else {
-      ++t.failed;
-      log.line("round " + std::to_string(round) + " abandoned: " +
-               (end == meter_host::RoundEnd::timed_out ? "not complete within " + std::to_string(timeout.count()) + " ms"
-                                                       : why));
+      rounds[m] = round;
+      ++t.turns;
+      const auto now = Clock::now();
+      const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(now - started);
+      const bool completed = end == meter_host::RoundEnd::completed;
+      session.stats().round(m, completed, took);
+      if (completed) {
+        ++t.completed;
+        log.line(label(m) + "round " + std::to_string(round) + " completed in " + std::to_string(took.count()) + " ms");
+        if (o.snapshot) {
+          std::string error;
+          if (auto text = session.snapshot(&error, m))
+            out.line(meter_host::snapshot_line(session, m, *text));
+          else
+            log.line(label(m) + error);
+        }
+        if (!commandsRun && m == 0) {
+          commandsRun = true;
+          for (const auto& w : o.writes) {
+            meter_host::Command c;
+            c.kind = meter_host::CommandKind::write;
+            c.write = w;
+            runner.run(c);
+          }
+          for (const auto& io : o.ioctls) {
+            meter_host::Command c;
+            c.kind = meter_host::CommandKind::ioctl;
+            c.ioctl = io;
+            runner.run(c);
+          }
+        }
+      } else {
+        log.line(label(m) + "round " + std::to_string(round) + " abandoned: " +
+                 (end == meter_host::RoundEnd::timed_out ? "not complete within " + std::to_string(timeout.count()) + " ms"
+                                                         : why));
+      }
+      switch (turns.record(m, completed, now)) {
+        case meter_host::TurnChange::offline:
+          session.stats().offline(m, true);
+          log.line(session.name(m) + " offline");
+          break;
+        case meter_host::TurnChange::back_online:
+          session.stats().offline(m, false);
+          log.line(session.name(m) + " back online");
+          break;
+        case meter_host::TurnChange::none:
+          break;
+      }
     }
-    if (o.rounds != 0 && round == o.rounds) break;
-    if (stopper.wait_until(started + std::chrono::duration_cast<Clock::duration>(
-                                         std::chrono::duration<double>(o.interval)))) {
+    if (t.interrupted) break;
+    t.cycles = cycle;
+    if (o.rounds != 0 && cycle == o.rounds) break;
+    if (stopper.wait_until(cycleStart + std::chrono::duration_cast<Clock::duration>(
+                                            std::chrono::duration<double>(o.interval)))) {
       t.interrupted = true;
       break;
     }
   }
-  if (!commandsRun) log.line("the commands of the command line did not run: no round completed");
+  if (!commandsRun) log.line("the commands of the command line did not run: no round of the first meter completed");
   return t;
+}
+
+// The meters of the line from the command line or the site file, each
+// with its configuration.
+bool meter_setups(const meter_host::HostOptions& o, const meter_host::Site& site, const Json::Value& config,
+                  std::vector<meter_host::MeterSetup>* out, std::string* error) {
+  const auto& specs = o.meters.empty() ? site.meters : o.meters;
+  for (const meter_host::MeterSpec& spec : specs) {
+    meter_host::MeterSetup m;
+    m.slave = spec.slave;
+    m.dataId = spec.dataId.value_or(spec.slave);
+    m.config = config;
+    if (!spec.config.empty() && !meter_host::read_config(spec.config, &m.config, error)) return false;
+    out->push_back(m);
+  }
+  return true;
 }
 
 int run(int argc, char** argv, meter_host::LineSink& out) {
@@ -161,32 +248,39 @@ int run(int argc, char** argv, meter_host::LineSink& out) {
   meter_host::Log log(STDERR_FILENO, parsed.options.verbose);
   if (!parsed.error.empty()) {
     log.line(parsed.error + " (meter-host --help lists the options)");
-    return kBadUsage;
+    return cli::kBadUsage;
+  }
+  if (!parsed.text.empty()) {
+    out.line(parsed.text);
+    return cli::kDone;
   }
   const meter_host::HostOptions& o = parsed.options;
-  if (o.help) {
-    out.line(meter_host::host_usage());
-    return 0;
-  }
 
+  meter_host::Site site;
   meter_host::SessionSetup setup;
   std::string error;
-  if (!meter_host::read_config(o.config, &setup.config, &error) ||
-      !meter_host::resolve_line_settings(o, setup.config, 0, &setup.line, &error)) {
+  if ((!o.site.empty() && !meter_host::read_site(o.site, &site, &error)) ||
+      !meter_host::read_config(o.config, &setup.config, &error) ||
+      !meter_host::resolve_line_settings(o, setup.config, 0, &setup.line, &error, site.line) ||
+      !meter_setups(o, site, setup.config, &setup.meters, &error)) {
     log.line(error);
-    return kBadUsage;
+    return cli::kBadUsage;
   }
   setup.pluginPath = o.plugin.empty() ? meter_host::default_plugin_path() : o.plugin;
   setup.dataId = o.dataId;
   setup.historyPath = o.history;
+  const double retry = o.offlineRetry.value_or(site.offlineRetry.value_or(30.0));
 
   SignalThread::block();
   posix_io::Process sim;
   if (o.simulate || setup.line.port.empty()) {
-    if (!o.simulate) log.line("no port given: simulating the meter (--port DEVICE for a real one)");
-    if (!start_simulator(o, setup.line, &sim, &setup.line.port, &error)) {
+    if (!o.simulate) log.line("no port given: simulating the meters (--port DEVICE for a real line)");
+    std::string slaves;
+    for (const auto& m : setup.meters) slaves += (slaves.empty() ? "" : ",") + std::to_string(m.slave);
+    if (slaves.empty()) slaves = std::to_string(setup.line.slave);
+    if (!start_simulator(o, setup.line, slaves, &sim, &setup.line.port, &error)) {
       log.line(error);
-      return kFailure;
+      return cli::kFailure;
     }
   }
 
@@ -194,24 +288,26 @@ int run(int argc, char** argv, meter_host::LineSink& out) {
   meter_host::Stopper stopper([&session] { session.interrupt(); });
   if (!session.start(setup, &error)) {
     log.line(error);
-    return kFailure;
+    return cli::kFailure;
   }
   // A signal that came during the start is pending, and taken now.
-  SignalThread signals(stopper);
+  SignalThread signals(stopper, [&] { log_lines(log, session.stats().text()); });
   signals.start();
   meter_host::CommandRunner runner(session, out, log, stopper);
   meter_host::CommandThread commands(STDIN_FILENO, runner, log);
   commands.start();
 
-  const Tally t = run_rounds(o, session, runner, out, log, stopper);
+  const Tally t = run_cycles(o, session, runner, out, log, stopper,
+                             std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(retry)));
   signals.stop();
   commands.stop();
   session.stop();
+  log_lines(log, session.stats().text());
 
-  if (session.history_failures() > 0) return kFailure;
-  if (t.failed > 0) return kFailure;
-  if (o.rounds != 0 && t.completed < o.rounds) return kFailure;
-  return 0;
+  if (session.history_failures() > 0) return cli::kFailure;
+  if (t.completed < t.turns) return cli::kFailure;
+  if (o.rounds != 0 && t.cycles < o.rounds) return cli::kFailure;
+  return cli::kDone;
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 namespace meter_host {
 
 Plugin::~Plugin() {
-  destroy_device();
+  destroy_devices();
   providers_.clear();
   if (handle_) dlclose(handle_);
 }
@@ -36,16 +36,17 @@ bool Plugin::load(const std::string& path, std::string* error) {
 }
 
 SPModbus* Plugin::create(std::string* error) {
-  device_.reset(providers_.front()->create());
-  auto* modbus = dynamic_cast<SPModbus*>(device_.get());
+  std::unique_ptr<VDeviceInterface> device(providers_.front()->create());
+  auto* modbus = dynamic_cast<SPModbus*>(device.get());
   if (!modbus) {
-    *error = device_ ? "the plug-in's device is not a Modbus device" : "the plug-in's factory created nothing";
-    device_.reset();
+    *error = device ? "the plug-in's device is not a Modbus device" : "the plug-in's factory created nothing";
+    return nullptr;
   }
+  devices_.push_back(std::move(device));
   return modbus;
 }
 
-void Plugin::destroy_device() { device_.reset(); }
+void Plugin::destroy_devices() { devices_.clear(); }
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 // The plug-in, loaded as the real host loads it: dlopen, get_providers,
-// create. The device lives until the plug-in is unloaded.
+// create. The devices live until the plug-in is unloaded.
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,15 +18,16 @@ public:
   Plugin& operator=(const Plugin&) = delete;
 
   bool load(const std::string& path, std::string* error);
-  // A new device from the first factory; it must be a Modbus device.
+  // A new device from the first factory, one per meter; it must be a
+  // Modbus device.
   SPModbus* create(std::string* error);
-  // Destroys the device through its virtual destructor.
-  void destroy_device();
+  // Destroys every device through its virtual destructor.
+  void destroy_devices();
 
 private:
   void* handle_ = nullptr;
   std::vector<std::shared_ptr<Provider>> providers_;
-  std::unique_ptr<VDeviceInterface> device_;
+  std::vector<std::unique_ptr<VDeviceInterface>> devices_;
 };
 
 // The plug-in built beside meter-host: its path at build time, or the

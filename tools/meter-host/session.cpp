@@ -19,81 +19,123 @@ constexpr std::size_t kOutputCapacity = 64 * 1024;
 
 Session::~Session() { stop(); }
 
-bool Session::start(const SessionSetup& setup, std::string* error) {
-  if (!plugin_.load(setup.pluginPath, error)) return false;
-  device_ = plugin_.create(error);
-  if (!device_) return false;
-  settings_ = setup.line;
-  if (settings_.baud == 0) settings_.baud = device_->baudRate_ > 0 ? static_cast<unsigned>(device_->baudRate_) : 9600;
+std::string Session::name(std::size_t meter) const {
+  return "meter " + std::to_string(data_id(meter)) + " (slave " + std::to_string(slave(meter)) + ")";
+}
 
-  if (!setup.historyPath.empty() && !history_.open(setup.historyPath, error)) return false;
-  backend_ = std::make_unique<BenchBackend>(log_, history_, setup.dataId, settings_.slave);
+std::optional<std::size_t> Session::find(std::uint32_t dataId) const {
+  for (std::size_t i = 0; i < meters_.size(); ++i)
+    if (meters_[i]->dataId == dataId) return i;
+  return std::nullopt;
+}
+
+bool Session::add_meter(const MeterSetup& setup, bool labelled, std::string* error) {
+  auto m = std::make_unique<Meter>();
+  m->dataId = setup.dataId;
+  m->slave = setup.slave;
+  m->device = plugin_.create(error);
+  if (!m->device) return false;
+  const std::string label = labelled ? "meter " + std::to_string(setup.dataId) + " (slave " +
+                                           std::to_string(setup.slave) + "): "
+                                     : std::string();
+  m->backend = std::make_unique<BenchBackend>(log_, history_, setup.dataId, setup.slave, label);
   std::string dbError;
-  backend_->set_alarm_states(history_.alarm_states(setup.dataId, &dbError));
+  m->backend->set_alarm_states(history_.alarm_states(setup.dataId, &dbError));
   if (!dbError.empty()) log_.line(dbError);
-  host::set_backend(backend_.get());
+  router_.add(m->device, m->backend.get());
+  m->station = stats_.add_meter(setup.dataId, setup.slave);
 
-  device_->slaveAddress_ = static_cast<std::uint8_t>(settings_.slave);
+  m->device->slaveAddress_ = static_cast<std::uint8_t>(setup.slave);
   try {
-    const int rc = device_->Init(controller_, setup.dataId, setup.config);
-    log_.detail("device configured, data id " + std::to_string(setup.dataId) + ", result " + std::to_string(rc));
+    const int rc = m->device->Init(controller_, setup.dataId, setup.config);
+    log_.detail(label + "device configured, data id " + std::to_string(setup.dataId) + ", result " +
+                std::to_string(rc));
   } catch (const std::exception& e) {
-    *error = std::string("the driver refused its configuration: ") + e.what();
+    *error = label + "the driver refused its configuration: " + e.what();
     return false;
   }
-
-  if (!line_.open(settings_, error)) return false;
-  worker_ = std::make_unique<SerialWorker>(*device_, deviceMutex_, line_, log_);
-  backend_->attach(worker_.get());
-  load_cache(setup.dataId);
-  worker_->start();
-  log_.line("polling slave " + std::to_string(settings_.slave) + " on " + settings_.port + " at " +
-            std::to_string(settings_.baud) + " baud, parity " + settings_.parity + ", reply time-out " +
-            std::to_string(settings_.timeoutMs) + " ms");
+  meters_.push_back(std::move(m));
   return true;
 }
 
-void Session::load_cache(std::uint32_t dataId) {
+bool Session::start(const SessionSetup& setup, std::string* error) {
+  if (!plugin_.load(setup.pluginPath, error)) return false;
+  if (!setup.historyPath.empty() && !history_.open(setup.historyPath, error)) return false;
+  host::set_backend(&router_);
+
+  std::vector<MeterSetup> meters = setup.meters;
+  if (meters.empty()) meters.push_back(MeterSetup{setup.line.slave, setup.dataId, setup.config});
+  for (const MeterSetup& m : meters)
+    if (!add_meter(m, meters.size() > 1, error)) return false;
+
+  SPModbus& first = *meters_.front()->device;
+  settings_ = setup.line;
+  if (settings_.baud == 0) settings_.baud = first.baudRate_ > 0 ? static_cast<unsigned>(first.baudRate_) : 9600;
+  if (!line_.open(settings_, error)) return false;
+  stats_.start(settings_.port, settings_.baud, settings_.parity != 'N');
+  worker_ = std::make_unique<SerialWorker>(line_, log_, stats_);
+  for (std::size_t i = 0; i < meters_.size(); ++i) {
+    Meter& m = *meters_[i];
+    m.station = worker_->add_station(*m.device, m.deviceMutex, meters_.size() > 1 ? name(i) + ": " : std::string());
+    m.backend->attach(worker_.get(), m.station);
+  }
+  for (auto& m : meters_) load_cache(*m);
+  worker_->start();
+  std::string slaves;
+  for (const auto& m : meters_) slaves += (slaves.empty() ? "" : ", ") + std::to_string(m->slave);
+  log_.line(std::string(meters_.size() > 1 ? "polling slaves " : "polling slave ") + slaves + " on " +
+            settings_.port + " at " + std::to_string(settings_.baud) + " baud, parity " + settings_.parity +
+            ", reply time-out " + std::to_string(settings_.timeoutMs) + " ms");
+  return true;
+}
+
+void Session::load_cache(Meter& m) {
   std::string error;
-  const auto record = history_.newest(dataId, &error);
+  const auto record = history_.newest(m.dataId, &error);
   if (!error.empty()) log_.line(error);
   if (!record) return;
   bool taken = false;
-  backend_->set_loading_cache(true);
+  m.backend->set_loading_cache(true);
   try {
-    std::lock_guard<std::mutex> lock(deviceMutex_);
-    taken = device_->LoadFromCache(record->block.data(), static_cast<int>(record->block.size()));
+    std::lock_guard<std::mutex> lock(m.deviceMutex);
+    taken = m.device->LoadFromCache(record->block.data(), static_cast<int>(record->block.size()));
   } catch (const std::exception& e) {
     log_.line(std::string("the driver failed on the history record: ") + e.what());
   }
-  backend_->set_loading_cache(false);
-  if (taken) cacheSecond_ = std::time(nullptr);
-  log_.line("history record " + std::to_string(record->id) + " of " + record->savedAt +
+  m.backend->set_loading_cache(false);
+  if (taken) m.cacheSecond = std::time(nullptr);
+  log_.line((meters_.size() > 1 ? "meter " + std::to_string(m.dataId) + ": " : std::string()) + "history record " +
+            std::to_string(record->id) + " of " + record->savedAt +
             (taken ? " loaded into the driver" : " refused by the driver"));
 }
 
-RoundEnd Session::run_round(unsigned round, std::chrono::milliseconds timeout, std::string* why) {
+RoundEnd Session::run_round(unsigned round, std::chrono::milliseconds timeout, std::string* why, std::size_t meter) {
+  Meter& m = *meters_.at(meter);
   // The driver publishes one round per second of its clock: a round that
   // completed in the second of the history record loaded at start-up would
   // leave the record's values standing. Start the first one a second later.
-  if (cacheSecond_) {
-    while (std::time(nullptr) == *cacheSecond_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    cacheSecond_.reset();
+  if (m.cacheSecond) {
+    while (std::time(nullptr) == *m.cacheSecond) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    m.cacheSecond.reset();
   }
-  worker_->request_refresh(round);
-  return worker_->wait_round(round, Clock::now() + timeout, why);
+  worker_->request_refresh(m.station, round);
+  const RoundEnd end = worker_->wait_round(m.station, round, Clock::now() + timeout, why);
+  if (end == RoundEnd::timed_out) worker_->abandon(m.station);
+  return end;
 }
 
-IoctlOutcome Session::call(int code, const void* in, int inLen, std::size_t capacity) {
+bool Session::wait_line() { return worker_->wait_line(); }
+
+IoctlOutcome Session::call(Meter& m, int code, const void* in, int inLen, std::size_t capacity) {
   IoctlOutcome r;
   r.output.resize(capacity);
   auto invoke = [&] {
-    return device_->DeviceIoControl(code, in, inLen, r.output.data(), static_cast<int>(r.output.size()),
-                                    r.outLenRet);
+    return m.device->DeviceIoControl(code, in, inLen, r.output.data(), static_cast<int>(r.output.size()),
+                                     r.outLenRet);
   };
   try {
     if (takes_over_the_line(code)) {
-      std::lock_guard<std::mutex> lock(deviceMutex_);
+      std::lock_guard<std::mutex> lock(m.deviceMutex);
       r.result = invoke();
     } else {
       r.result = invoke();
@@ -108,10 +150,11 @@ IoctlOutcome Session::call(int code, const void* in, int inLen, std::size_t capa
   return r;
 }
 
-std::optional<std::string> Session::snapshot(std::string* error) {
-  IoctlOutcome r = call(kvrm::kSnapshotText, nullptr, 0, kOutputCapacity);
+std::optional<std::string> Session::snapshot(std::string* error, std::size_t meter) {
+  Meter& m = *meters_.at(meter);
+  IoctlOutcome r = call(m, kvrm::kSnapshotText, nullptr, 0, kOutputCapacity);
   if (r.result == -1 && r.outLenRet > static_cast<int>(kOutputCapacity))
-    r = call(kvrm::kSnapshotText, nullptr, 0, static_cast<std::size_t>(r.outLenRet));
+    r = call(m, kvrm::kSnapshotText, nullptr, 0, static_cast<std::size_t>(r.outLenRet));
   if (r.result != 0) {
     *error = "command 801 answered " + std::to_string(r.result);
     return std::nullopt;
@@ -119,16 +162,17 @@ std::optional<std::string> Session::snapshot(std::string* error) {
   return std::string(r.output.begin(), r.output.end());
 }
 
-int Session::write(const WriteCommand& cmd) {
+int Session::write(const WriteCommand& cmd, std::size_t meter) {
+  Meter& m = *meters_.at(meter);
   const IoRequest request = write_request(cmd);
   std::uint64_t before = 0, ticket = 0;
   {
-    std::lock_guard<std::mutex> lock(deviceMutex_);
+    std::lock_guard<std::mutex> lock(m.deviceMutex);
     before = worker_->last_ticket();
     int outLenRet = 0;
     try {
-      device_->DeviceIoControl(request.code, request.input.data(), static_cast<int>(request.input.size()), nullptr,
-                               0, outLenRet);
+      m.device->DeviceIoControl(request.code, request.input.data(), static_cast<int>(request.input.size()), nullptr,
+                                0, outLenRet);
     } catch (const std::exception& e) {
       log_.line(std::string("the write failed in the driver: ") + e.what());
     }
@@ -141,22 +185,29 @@ int Session::write(const WriteCommand& cmd) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(2 * settings_.timeoutMs + 1000);
     if (!worker_->wait_ticket(ticket, deadline)) log_.line("the write is still waiting for the line");
   }
-  return outcome();
+  return outcome(meter);
 }
 
-int Session::outcome() {
-  const IoctlOutcome r = call(kOutcomeCode, nullptr, 0, sizeof(std::int32_t));
+int Session::outcome(std::size_t meter) {
+  const IoctlOutcome r = call(*meters_.at(meter), kOutcomeCode, nullptr, 0, sizeof(std::int32_t));
   std::int32_t value = -1;
   if (r.outLenRet == static_cast<int>(sizeof value) && r.output.size() == sizeof value)
     std::memcpy(&value, r.output.data(), sizeof value);
   return value;
 }
 
-IoctlOutcome Session::ioctl(int code, const std::string& input) {
-  IoctlOutcome r = call(code, input.data(), static_cast<int>(input.size()), kOutputCapacity);
+IoctlOutcome Session::ioctl(int code, const std::string& input, std::size_t meter) {
+  Meter& m = *meters_.at(meter);
+  IoctlOutcome r = call(m, code, input.data(), static_cast<int>(input.size()), kOutputCapacity);
   if (r.result == -1 && r.outLenRet > static_cast<int>(kOutputCapacity))
-    r = call(code, input.data(), static_cast<int>(input.size()), static_cast<std::size_t>(r.outLenRet));
+    r = call(m, code, input.data(), static_cast<int>(input.size()), static_cast<std::size_t>(r.outLenRet));
   return r;
+}
+
+unsigned Session::history_failures() const {
+  unsigned n = 0;
+  for (const auto& m : meters_) n += m->backend->history_failures();
+  return n;
 }
 
 void Session::interrupt() {
@@ -165,10 +216,10 @@ void Session::interrupt() {
 
 void Session::stop() {
   if (worker_) worker_->stop();
-  if (backend_) backend_->attach(nullptr);
+  for (auto& m : meters_) m->backend->attach(nullptr);
   host::set_backend(nullptr);
-  plugin_.destroy_device();
-  device_ = nullptr;
+  plugin_.destroy_devices();
+  for (auto& m : meters_) m->device = nullptr;
   worker_.reset();
 }
 

@@ -1,7 +1,8 @@
 #pragma once
-// One device on one line: the plug-in and its device, the back end, the
-// history, the serial line and its thread. Both meter-host and the line
-// benchmark drive rounds and commands through it.
+// The meters on one line: the plug-in and one device per meter, their back
+// ends, the history, the serial line and its thread. Both meter-host and
+// the line benchmarks drive rounds and commands through it; a meter is
+// named by its index, in the order of the set-up.
 #include <chrono>
 #include <cstdint>
 #include <ctime>
@@ -15,20 +16,30 @@
 
 #include "bench_backend.h"
 #include "commands.h"
+#include "device_router.h"
 #include "history.h"
 #include "host/smd_controller.h"
 #include "host_log.h"
 #include "line_settings.h"
+#include "line_stats.h"
 #include "modbus_line.h"
 #include "plugin.h"
 #include "serial_worker.h"
 
 namespace meter_host {
 
+struct MeterSetup {
+  unsigned slave = 1;
+  std::uint32_t dataId = 1;
+  Json::Value config{Json::objectValue};
+};
+
 struct SessionSetup {
   std::string pluginPath;
+  // The single meter, when `meters` is empty: `line.slave`, these two.
   Json::Value config{Json::objectValue};
   std::uint32_t dataId = 1;
+  std::vector<MeterSetup> meters;
   LineSettings line;  // baud 0: the speed the driver asks for
   std::string historyPath;
 };
@@ -46,42 +57,62 @@ public:
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // Loads and configures the device, opens the line, loads the newest
-  // history record and starts the serial thread.
+  // Loads and configures the devices, opens the line, loads the newest
+  // history record of each and starts the serial thread.
   bool start(const SessionSetup& setup, std::string* error);
   const LineSettings& line() const { return settings_; }
 
-  RoundEnd run_round(unsigned round, std::chrono::milliseconds timeout, std::string* why);
+  std::size_t meters() const { return meters_.size(); }
+  std::uint32_t data_id(std::size_t meter) const { return meters_.at(meter)->dataId; }
+  unsigned slave(std::size_t meter) const { return meters_.at(meter)->slave; }
+  // "meter D (slave S)".
+  std::string name(std::size_t meter) const;
+  std::optional<std::size_t> find(std::uint32_t dataId) const;
+
+  RoundEnd run_round(unsigned round, std::chrono::milliseconds timeout, std::string* why, std::size_t meter = 0);
+  // Waits until a lost line is back; false when stopped first.
+  bool wait_line();
 
   // The text that command 801 hands out, exactly.
-  std::optional<std::string> snapshot(std::string* error);
+  std::optional<std::string> snapshot(std::string* error, std::size_t meter = 0);
   // Writes and waits for the reply; the outcome the driver then reports.
-  int write(const WriteCommand& cmd);
+  int write(const WriteCommand& cmd, std::size_t meter = 0);
   // The last write outcome, read through a code the driver leaves alone.
-  int outcome();
-  IoctlOutcome ioctl(int code, const std::string& input);
+  int outcome(std::size_t meter = 0);
+  IoctlOutcome ioctl(int code, const std::string& input, std::size_t meter = 0);
 
-  unsigned history_failures() const { return backend_ ? backend_->history_failures() : 0; }
+  BusStats& stats() { return stats_; }
+  unsigned history_failures() const;
   // Ends every wait for a round or a reply.
   void interrupt();
   void stop();
 
 private:
-  IoctlOutcome call(int code, const void* in, int inLen, std::size_t capacity);
-  void load_cache(std::uint32_t dataId);
+  struct Meter {
+    std::uint32_t dataId = 1;
+    unsigned slave = 1;
+    SPModbus* device = nullptr;
+    std::mutex deviceMutex;
+    std::unique_ptr<BenchBackend> backend;
+    std::size_t station = 0;
+    // The second in which a history record was loaded, if one was.
+    std::optional<std::time_t> cacheSecond;
+  };
+
+  bool add_meter(const MeterSetup& setup, bool labelled, std::string* error);
+  IoctlOutcome call(Meter& m, int code, const void* in, int inLen, std::size_t capacity);
+  void load_cache(Meter& m);
 
   Log& log_;
   Plugin plugin_;
-  SPModbus* device_ = nullptr;
-  std::mutex deviceMutex_;
   History history_;
-  std::unique_ptr<BenchBackend> backend_;
+  DeviceRouter router_;
+  std::vector<std::unique_ptr<Meter>> meters_;
+  BusStats stats_;
   ModbusLine line_;
   std::unique_ptr<SerialWorker> worker_;
   LineSettings settings_;
   std::shared_ptr<SMDController> controller_ = std::make_shared<SMDController>("meter-host");
-  // The second in which a history record was loaded, if one was.
-  std::optional<std::time_t> cacheSecond_;
 };
 
 }  // namespace meter_host

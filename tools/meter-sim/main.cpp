@@ -2,7 +2,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <termios.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -12,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include <modbus/modbus.h>
-
+#include "command_line.h"
+#include "frame_splitter.h"
 #include "line_timing.h"
 #include "posix_io.h"
 #include "serial_port.h"
@@ -49,42 +51,68 @@ void send_paced(int fd, const std::vector<std::uint8_t>& frame, rtu_line::Nanos 
   }
 }
 
-void serve(meter_sim::SerialPort& port, meter_sim::Slave& slave, const meter_sim::SimOptions& o) {
+// The slaves on the line, each with its own image, faults and count.
+struct Bus {
+  std::vector<meter_sim::Slave> slaves;
+};
+
+// Reads what the line carries, frame by frame, and lets the addressed slave
+// answer. Frames are cut by their known length (see FrameSplitter), never
+// by a read that may end inside a frame.
+void serve(meter_sim::SerialPort& port, Bus& bus, const meter_sim::SimOptions& o) {
   const bool parity = o.parity != 'N';
   const auto charTime = rtu_line::char_time(o.baud, parity);
   const auto silence = rtu_line::silence(o.baud, parity);
   const auto started = Clock::now();
-  std::vector<std::uint8_t> request(MODBUS_RTU_MAX_ADU_LENGTH);
+  meter_sim::FrameSplitter splitter;
+  Clock::time_point lastByte = started;
   while (!g_stop) {
+    // With part of a frame in hand, wait no longer than the silence that
+    // ends it.
+    int waitMs = 200;
+    if (!splitter.empty()) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(lastByte + silence - Clock::now());
+      waitMs = static_cast<int>(std::max<long long>(0, left.count() + 1));
+    }
     pollfd p{port.fd(), POLLIN, 0};
-    const int rc = ::poll(&p, 1, 200);
+    const int rc = ::poll(&p, 1, waitMs);
+    if (rc > 0 && (p.revents & (POLLERR | POLLNVAL))) {
+      log("the line failed");  // a real device that went away
+      return;
+    }
     if (rc <= 0 || !(p.revents & POLLIN)) {
-      // A real device that went away; a pseudo-terminal never hangs up.
-      if (rc > 0 && (p.revents & (POLLERR | POLLNVAL))) {
-        log("the line failed");
-        return;
+      if (!splitter.empty() && Clock::now() >= lastByte + silence) {
+        const std::size_t dropped = splitter.silence();
+        if (o.verbose) log(std::to_string(dropped) + " bytes that make no frame ignored");
       }
       continue;
     }
-    const auto arrived = Clock::now();
-    const int length = modbus_receive(port.context(), request.data());
-    if (length <= 0) {
-      if (length < 0 && o.verbose) log(std::string("unreadable request: ") + modbus_strerror(errno));
-      if (length < 0) ::tcflush(port.fd(), TCIFLUSH);
-      continue;
-    }
-    const double elapsed = std::chrono::duration<double>(arrived - started).count();
-    const meter_sim::Reply reply = slave.handle(request.data(), static_cast<std::size_t>(length), elapsed);
-    if (o.verbose || reply.faulted) log(reply.note);
-    if (reply.frame.empty()) continue;
-    if (o.lineSpeed) {
-      // The request took its wire time to arrive, then the line is silent.
-      std::this_thread::sleep_until(arrived + rtu_line::wire_time(static_cast<std::size_t>(length), o.baud, parity) +
-                                    silence + reply.delay);
-      send_paced(port.fd(), reply.frame, charTime);
-    } else {
-      if (reply.delay.count() > 0) std::this_thread::sleep_until(arrived + reply.delay);
-      if (!g_stop) posix_io::write_all(port.fd(), reply.frame.data(), reply.frame.size());
+    std::uint8_t chunk[512];
+    const ssize_t n = ::read(port.fd(), chunk, sizeof chunk);
+    if (n <= 0) continue;
+    lastByte = Clock::now();
+    splitter.add(chunk, static_cast<std::size_t>(n));
+    while (auto frame = splitter.next()) {
+      const double elapsed = std::chrono::duration<double>(lastByte - started).count();
+      bool heard = false;
+      for (meter_sim::Slave& slave : bus.slaves) {
+        const bool mine = (*frame)[0] == slave.address() || (*frame)[0] == 0;
+        heard = heard || mine;
+        const meter_sim::Reply reply = slave.handle(frame->data(), frame->size(), elapsed);
+        if ((o.verbose && mine) || reply.faulted) log("slave " + std::to_string(slave.address()) + ": " + reply.note);
+        if (reply.frame.empty()) continue;
+        if (o.lineSpeed) {
+          // On a pseudo-terminal the request arrives at once: it would have
+          // taken its wire time, then the line is silent.
+          std::this_thread::sleep_until(lastByte + rtu_line::wire_time(frame->size(), o.baud, parity) + silence +
+                                        reply.delay);
+          send_paced(port.fd(), reply.frame, charTime);
+        } else {
+          if (reply.delay.count() > 0) std::this_thread::sleep_until(lastByte + reply.delay);
+          if (!g_stop) posix_io::write_all(port.fd(), reply.frame.data(), reply.frame.size());
+        }
+      }
+      if (!heard && o.verbose) log("frame for slave " + std::to_string((*frame)[0]) + " ignored");
     }
   }
 }
@@ -95,26 +123,28 @@ int main(int argc, char** argv) {
   const meter_sim::SimParse parsed = meter_sim::parse_sim_options(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.error.empty()) {
     std::cerr << "meter-sim: " << parsed.error << "\n(meter-sim --help lists the options)" << std::endl;
-    return 2;
+    return cli::kBadUsage;
+  }
+  if (!parsed.text.empty()) {
+    std::cout << parsed.text;
+    return cli::kDone;
   }
   const meter_sim::SimOptions& o = parsed.options;
-  if (o.help) {
-    std::cout << meter_sim::sim_usage();
-    return 0;
-  }
 
-  meter_sim::RegisterImage image;
-  const bool live = o.registers.empty();
-  if (!live) {
-    std::string error;
-    const auto values = meter_sim::read_image_file(o.registers, &error);
-    if (!error.empty()) {
-      std::cerr << "meter-sim: " << error << std::endl;
-      return 2;
+  Bus bus;
+  for (const meter_sim::SlaveSetup& s : o.setups()) {
+    meter_sim::RegisterImage image;
+    if (!s.registers.empty()) {
+      std::string error;
+      const auto values = meter_sim::read_image_file(s.registers, &error);
+      if (!error.empty()) {
+        std::cerr << "meter-sim: " << error << std::endl;
+        return cli::kBadUsage;
+      }
+      for (const auto& [reg, value] : values) image.set(reg, value);
     }
-    for (const auto& [reg, value] : values) image.set(reg, value);
+    bus.slaves.emplace_back(static_cast<std::uint8_t>(s.address), image, s.registers.empty(), s.faults);
   }
-  meter_sim::Slave slave(static_cast<std::uint8_t>(o.slave), image, live, o.faults);
 
   install_signals();
   meter_sim::SerialPort port;
@@ -123,16 +153,19 @@ int main(int argc, char** argv) {
                                      : port.open_device(o.port, o.baud, o.parity, &error);
   if (!opened) {
     std::cerr << "meter-sim: " << error << std::endl;
-    return 1;
+    return cli::kFailure;
   }
-  modbus_set_slave(port.context(), static_cast<int>(o.slave));
 
   std::cout << port.path() << std::endl;
-  log("slave " + std::to_string(o.slave) + " on " + port.path() + ", " + std::to_string(o.baud) + " baud" +
-      (live ? ", live image" : ", image " + o.registers) +
-      (o.faults.kind != meter_sim::Fault::none ? std::string(", fault ") + meter_sim::fault_name(o.faults.kind)
-                                               : std::string()) +
-      (o.lineSpeed ? ", line speed" : ""));
-  serve(port, slave, o);
-  return 0;
+  const auto setups = o.setups();
+  for (std::size_t i = 0; i < setups.size(); ++i) {
+    const meter_sim::SlaveSetup& s = setups[i];
+    log("slave " + std::to_string(s.address) + " on " + port.path() + ", " + std::to_string(o.baud) + " baud" +
+        (s.registers.empty() ? ", live image" : ", image " + s.registers) +
+        (s.faults.kind != meter_sim::Fault::none ? std::string(", fault ") + meter_sim::fault_name(s.faults.kind)
+                                                 : std::string()) +
+        (o.lineSpeed ? ", line speed" : ""));
+  }
+  serve(port, bus, o);
+  return cli::kDone;
 }

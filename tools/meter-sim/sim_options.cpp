@@ -1,93 +1,152 @@
 #include "sim_options.h"
 
-#include "cli_number.h"
+#include <algorithm>
+
+#include "command_line.h"
 
 namespace meter_sim {
 
-const char* sim_usage() {
-  return "usage: meter-sim [options]\n"
-         "A simulated KVRM4410T meter: a Modbus RTU slave serving holding registers\n"
-         "256..575, 39424..39533 and 39624..39645 with functions 3, 6 and 16.\n"
-         "Without --port it creates a pseudo-terminal and prints the path to connect\n"
-         "to on its first line of standard output. It runs until SIGINT or SIGTERM.\n"
-         "\n"
-         "  --port DEVICE       serve this serial device instead of a pseudo-terminal\n"
-         "  --slave N           slave address, 1..247 (default 1)\n"
-         "  --baud N            line speed (default 9600)\n"
-         "  --parity N|E|O      parity (default N)\n"
-         "  --registers FILE    register image: a JSON object of decimal register\n"
-         "                      number to 16-bit value; other registers read 0 and\n"
-         "                      nothing moves. Default: a live image whose values move\n"
-         "                      on every read and whose energy counters grow\n"
-         "  --fault KIND        no-reply, bad-crc, exception, wrong-echo (writes only)\n"
-         "                      or slow\n"
-         "  --fault-after N     requests answered normally before the fault starts (0)\n"
-         "  --fault-count N     requests that suffer the fault, 0: all (default 0)\n"
-         "  --slow-ms N         delay of a slow reply (default 2000)\n"
-         "  --exception-code N  code of the exception reply (default 4)\n"
-         "  --line-speed        take as long as the line at --baud: wait out the\n"
-         "                      request's wire time and send the reply at that speed\n"
-         "  --verbose           log every request on standard error\n"
-         "  --help              this text\n";
+namespace {
+
+const char* kDescription =
+    "Simulated KVRM4410T meters: Modbus RTU slaves on one line, each serving\n"
+    "holding registers 256..575, 39424..39533 and 39624..39645 with functions\n"
+    "3, 6 and 16. Without --port it creates a pseudo-terminal and prints the path\n"
+    "to connect to on its first line of standard output. It runs until SIGINT or\n"
+    "SIGTERM.";
+
+const char* kFooter =
+    "Every slave stays in step with whatever else is on the line: it reads and\n"
+    "ignores requests for other addresses and replies of other slaves.\n"
+    "Exit status: 0 when stopped, 1 when the line cannot be opened, 2 on bad usage.";
+
+// "1,2,3": distinct slave addresses.
+std::string parse_slave_list(const std::string& text, std::vector<unsigned>* out) {
+  std::vector<unsigned> list;
+  std::size_t from = 0;
+  for (;;) {
+    const auto comma = text.find(',', from);
+    const std::string item = text.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+    const auto v = cli::parse_integer(item, 1, 247);
+    if (!v) return "slave address \"" + item + "\" is not a whole number from 1 to 247";
+    if (std::find(list.begin(), list.end(), *v) != list.end()) return "slave " + item + " named twice";
+    list.push_back(static_cast<unsigned>(*v));
+    if (comma == std::string::npos) break;
+    from = comma + 1;
+  }
+  if (out) *out = list;
+  return {};
+}
+
+// "TEXT@S" or "S=TEXT" splits into the slave and the text; without the
+// slave part, nothing.
+std::optional<unsigned> slave_part(const std::string& text, char mark, bool slaveFirst, std::string* rest) {
+  const auto at = slaveFirst ? text.find(mark) : text.rfind(mark);
+  if (at == std::string::npos) return std::nullopt;
+  const std::string number = slaveFirst ? text.substr(0, at) : text.substr(at + 1);
+  const auto v = cli::parse_integer(number, 1, 247);
+  if (!v) return std::nullopt;
+  *rest = slaveFirst ? text.substr(at + 1) : text.substr(0, at);
+  return static_cast<unsigned>(*v);
+}
+
+CLI::Validator checked(std::string (*check)(const std::string&)) {
+  return CLI::Validator([check](std::string& text) { return check(text); }, "");
+}
+
+std::string check_fault(const std::string& text) {
+  std::string kind = text;
+  slave_part(text, '@', false, &kind);
+  if (parse_fault(kind)) return {};
+  return "unknown fault \"" + text + "\" (no-reply, bad-crc, exception, wrong-echo, slow; KIND@S for one slave)";
+}
+
+}  // namespace
+
+std::vector<SlaveSetup> SimOptions::setups() const {
+  std::vector<SlaveSetup> out;
+  for (unsigned s : slaves) {
+    SlaveSetup setup;
+    setup.address = s;
+    const auto image = slaveRegisters.find(s);
+    setup.registers = image != slaveRegisters.end() ? image->second : registers;
+    setup.faults = faults;
+    const auto fault = slaveFaults.find(s);
+    if (fault != slaveFaults.end()) setup.faults.kind = fault->second;
+    out.push_back(setup);
+  }
+  return out;
 }
 
 SimParse parse_sim_options(const std::vector<std::string>& args) {
   SimParse r;
   SimOptions& o = r.options;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&](std::string* out) { return cli::take_value(args, i, out, &r.error); };
-    auto number = [&](long long min, long long max, long long* out) {
-      return cli::take_integer(args, i, min, max, out, &r.error);
-    };
-    long long n = 0;
-    std::string text;
-    if (a == "--help" || a == "-h") {
-      o.help = true;
-    } else if (a == "--port") {
-      if (!value(&o.port)) return r;
-    } else if (a == "--slave") {
-      if (!number(1, 247, &n)) return r;
-      o.slave = static_cast<unsigned>(n);
-    } else if (a == "--baud") {
-      if (!number(50, 4000000, &n)) return r;
-      o.baud = static_cast<unsigned>(n);
-    } else if (a == "--parity") {
-      if (!value(&text)) return r;
-      if (text != "N" && text != "E" && text != "O") {
-        r.error = "--parity: expected N, E or O, got \"" + text + "\"";
-        return r;
-      }
-      o.parity = text[0];
-    } else if (a == "--registers") {
-      if (!value(&o.registers)) return r;
-    } else if (a == "--fault") {
-      if (!value(&text)) return r;
-      const auto f = parse_fault(text);
-      if (!f) {
-        r.error = "--fault: unknown fault \"" + text + "\" (no-reply, bad-crc, exception, wrong-echo, slow)";
-        return r;
-      }
-      o.faults.kind = *f;
-    } else if (a == "--fault-after") {
-      if (!number(0, 1000000000, &n)) return r;
-      o.faults.after = static_cast<unsigned>(n);
-    } else if (a == "--fault-count") {
-      if (!number(0, 1000000000, &n)) return r;
-      o.faults.count = static_cast<unsigned>(n);
-    } else if (a == "--slow-ms") {
-      if (!number(0, 600000, &n)) return r;
-      o.faults.slowDelay = std::chrono::milliseconds(n);
-    } else if (a == "--exception-code") {
-      if (!number(1, 255, &n)) return r;
-      o.faults.exceptionCode = static_cast<std::uint8_t>(n);
-    } else if (a == "--line-speed") {
-      o.lineSpeed = true;
-    } else if (a == "--verbose") {
-      o.verbose = true;
+  CLI::App app(kDescription, "meter-sim");
+  app.footer(kFooter);
+  cli::set_up(app, "meter-sim", 30);
+
+  app.add_option("--port", o.port, "serve this serial device instead of a pseudo-terminal")->type_name("DEVICE");
+  app.add_option_function<std::string>(
+         "--slave", [&o](const std::string& t) { parse_slave_list(t, &o.slaves); },
+         "slave addresses served, 1..247, comma-separated (default 1)")
+      ->check(checked([](const std::string& t) { return parse_slave_list(t, nullptr); }))
+      ->type_name("S[,S...]");
+  cli::add_whole(app, "--baud", [&o](long long v) { o.baud = static_cast<unsigned>(v); }, 50, 4000000,
+                 "line speed, a standard rate from 1200 to 921600\n(default 9600)")
+      ->check(cli::one_of(cli::standard_bauds()))->type_name("BAUD");
+  app.add_option_function<std::string>(
+         "--parity", [&o](const std::string& p) { o.parity = p[0]; }, "parity (default N)")
+      ->check(cli::one_of(std::vector<std::string>{"N", "E", "O"}))
+      ->type_name("N|E|O");
+  std::vector<std::string> registers, faults;
+  app.add_option("--registers", registers,
+                 "register image: a JSON object of decimal register number to\n"
+                 "16-bit value; other registers read 0 and nothing moves.\n"
+                 "S=FILE gives slave S its own image (repeatable). Default: a\n"
+                 "live image per slave whose values move on every read and\n"
+                 "whose energy counters grow")
+      ->type_name("[S=]FILE");
+  app.add_option("--fault", faults,
+                 "no-reply, bad-crc, exception, wrong-echo (writes only) or\n"
+                 "slow; KIND@S for slave S only (repeatable)")
+      ->check(checked(check_fault))
+      ->type_name("KIND[@S]");
+  cli::add_whole(app, "--fault-after", [&o](long long v) { o.faults.after = static_cast<unsigned>(v); }, 0,
+                 1000000000, "requests to a slave answered normally before its fault\nstarts (0)");
+  cli::add_whole(app, "--fault-count", [&o](long long v) { o.faults.count = static_cast<unsigned>(v); }, 0,
+                 1000000000, "requests that suffer the fault, 0: all (default 0)");
+  cli::add_whole(app, "--slow-ms", [&o](long long v) { o.faults.slowDelay = std::chrono::milliseconds(v); }, 0,
+                 600000, "delay of a slow reply (default 2000)");
+  cli::add_whole(app, "--exception-code",
+                 [&o](long long v) { o.faults.exceptionCode = static_cast<std::uint8_t>(v); }, 1, 255,
+                 "code of the exception reply (default 4)");
+  app.add_flag("--line-speed", o.lineSpeed,
+               "take as long as the line at --baud: wait out the request's\n"
+               "wire time and send the reply at that speed");
+  app.add_flag("--verbose", o.verbose, "log every request on standard error");
+
+  const cli::Outcome parsed = cli::parse(app, args);
+  if (!parsed.proceed) {
+    (parsed.status == cli::kDone ? r.text : r.error) = parsed.text;
+    return r;
+  }
+  auto served = [&o](unsigned s) { return std::find(o.slaves.begin(), o.slaves.end(), s) != o.slaves.end(); };
+  for (const std::string& f : registers) {
+    std::string file;
+    if (const auto s = slave_part(f, '=', true, &file)) {
+      if (!served(*s)) r.error = "--registers " + f + ": slave " + std::to_string(*s) + " is not served (--slave)";
+      o.slaveRegisters[*s] = file;
     } else {
-      r.error = "unknown option \"" + a + "\"";
-      return r;
+      o.registers = f;
+    }
+  }
+  for (const std::string& f : faults) {
+    std::string kind = f;
+    if (const auto s = slave_part(f, '@', false, &kind)) {
+      if (!served(*s)) r.error = "--fault " + f + ": slave " + std::to_string(*s) + " is not served (--slave)";
+      o.slaveFaults[*s] = *parse_fault(kind);
+    } else {
+      o.faults.kind = *parse_fault(kind);
     }
   }
   return r;

@@ -1,5 +1,6 @@
 #pragma once
 // Command line of meter-sim.
+#include <map>
 #include <string>
 #include <vector>
 
@@ -7,24 +8,35 @@
 
 namespace meter_sim {
 
+// What one simulated slave serves.
+struct SlaveSetup {
+  unsigned address = 1;
+  std::string registers;  // image file; empty: its own live image
+  FaultPlan faults;
+};
+
 struct SimOptions {
   std::string port;  // empty: a new pseudo-terminal
-  unsigned slave = 1;
+  std::vector<unsigned> slaves{1};
   unsigned baud = 9600;
   char parity = 'N';
-  std::string registers;  // image file; empty: the live default image
-  FaultPlan faults;
+  std::string registers;                             // every slave's image
+  std::map<unsigned, std::string> slaveRegisters;    // one slave's image
+  FaultPlan faults;                                  // the fault of every slave
+  std::map<unsigned, Fault> slaveFaults;             // one slave's fault
   bool lineSpeed = false;
   bool verbose = false;
-  bool help = false;
+
+  // Each slave's set-up, in the order of --slave.
+  std::vector<SlaveSetup> setups() const;
 };
 
 struct SimParse {
   SimOptions options;
   std::string error;  // not empty: bad usage
+  std::string text;   // not empty: --help or --version, print it and end
 };
 
 SimParse parse_sim_options(const std::vector<std::string>& args);
-const char* sim_usage();
 
 }  // namespace meter_sim

@@ -57,6 +57,7 @@ public:
   const RegisterImage& image() const { return image_; }
   RegisterImage& image() { return image_; }
   unsigned requests() const { return requests_; }
+  std::uint8_t address() const { return address_; }
 
 private:
   std::vector<std::uint8_t> answer(const std::uint8_t* adu, std::size_t length, double elapsed, std::string* note);

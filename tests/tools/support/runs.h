@@ -64,6 +64,7 @@ public:
   void close_input();
   // The exit status, or -1 when it had to be killed.
   int wait(std::chrono::milliseconds timeout = kRunTimeout);
+  pid_t pid() const { return process_.pid(); }
   Collector& out() { return *out_; }
   Collector& err() { return *err_; }
   std::vector<std::string> out_lines() const { return out_->lines(); }
@@ -88,6 +89,8 @@ class SimRun {
 public:
   explicit SimRun(const std::vector<std::string>& args);
   const std::string& path() const { return path_; }
+  // Ends the simulator: its pseudo-terminal goes away with it.
+  void stop() { process_.terminate(); }
 
 private:
   posix_io::Process process_;

@@ -1,0 +1,79 @@
+#include "site.h"
+
+#include "line_settings.h"
+
+namespace meter_host {
+
+namespace {
+
+bool whole(const Json::Value& v, long long min, long long max, long long* out) {
+  if (!v.isIntegral()) return false;
+  const long long n = v.asLargestInt();
+  if (n < min || n > max) return false;
+  *out = n;
+  return true;
+}
+
+}  // namespace
+
+bool site_from_json(const Json::Value& json, Site* site, std::string* error) {
+  Site s;
+  if (json.isMember("line")) s.line = json["line"];
+  if (json.isMember("offlineRetry")) {
+    const Json::Value& v = json["offlineRetry"];
+    if (!v.isNumeric() || !(v.asDouble() >= 0.0) || v.asDouble() > 86400.0) {
+      *error = "the site's \"offlineRetry\" must be seconds from 0 to 86400";
+      return false;
+    }
+    s.offlineRetry = v.asDouble();
+  }
+  const Json::Value& meters = json["meters"];
+  if (!meters.isArray() || meters.empty()) {
+    *error = "the site's \"meters\" must be a list of at least one meter";
+    return false;
+  }
+  for (Json::ArrayIndex i = 0; i < meters.size(); ++i) {
+    const Json::Value& m = meters[i];
+    const std::string where = "the site's meter " + std::to_string(i + 1);
+    long long n = 0;
+    MeterSpec spec;
+    if (!m.isObject() || !whole(m["slave"], 1, 247, &n)) {
+      *error = where + " needs a \"slave\" address from 1 to 247";
+      return false;
+    }
+    spec.slave = static_cast<unsigned>(n);
+    if (m.isMember("dataId")) {
+      if (!whole(m["dataId"], 0, 4294967295LL, &n)) {
+        *error = where + ": \"dataId\" must be a whole number from 0 to 4294967295";
+        return false;
+      }
+      spec.dataId = static_cast<std::uint32_t>(n);
+    }
+    if (m.isMember("config")) {
+      if (!m["config"].isString()) {
+        *error = where + ": \"config\" must be a file name";
+        return false;
+      }
+      spec.config = m["config"].asString();
+    }
+    s.meters.push_back(spec);
+  }
+  if (const std::string why = duplicate_meter(s.meters); !why.empty()) {
+    *error = "the site's meters: " + why;
+    return false;
+  }
+  *site = s;
+  return true;
+}
+
+bool read_site(const std::string& path, Site* site, std::string* error) {
+  Json::Value json;
+  if (!read_config(path, &json, error)) return false;
+  if (!site_from_json(json, site, error)) {
+    *error = path + ": " + *error;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace meter_host

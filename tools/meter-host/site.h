@@ -1,0 +1,25 @@
+#pragma once
+// A site file: the line settings and the meters of a permanent set-up, as
+// JSON: {"line": {"port": ..., "baud": ..., ...}, "meters": [{"slave": 1,
+// "dataId": 1, "config": "meter1.json"}, ...], "offlineRetry": 30}.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <json/value.h>
+
+#include "host_options.h"
+
+namespace meter_host {
+
+struct Site {
+  Json::Value line;  // null when absent
+  std::vector<MeterSpec> meters;
+  std::optional<double> offlineRetry;
+};
+
+bool read_site(const std::string& path, Site* site, std::string* error);
+// The same from an object already read.
+bool site_from_json(const Json::Value& json, Site* site, std::string* error);
+
+}  // namespace meter_host
