@@ -34,6 +34,11 @@ const char* host_usage() {
          "                       newest record of the data id is loaded at start-up\n"
          "  --snapshot           print the snapshot text (command 801) of every\n"
          "                       completed round on standard output, one line each\n"
+         "  --show table         print every completed round as a table a person reads\n"
+         "                       (redrawn in place on a terminal)\n"
+         "  --check-config FILE  check a configuration and the point file that mode 1\n"
+         "                       would read for --data-id; one line per finding, exit\n"
+         "                       0 when clean, 1 with findings\n"
          "\n"
          "Commands (run after the first completed round, in the order given):\n"
          "  --write ADDR=VALUE[,VALUE...]  write one register (206) or a run (210), then\n"
@@ -134,6 +139,16 @@ HostParse parse_host_options(const std::vector<std::string>& args) {
       o.history = text;
     } else if (a == "--snapshot") {
       o.snapshot = true;
+    } else if (a == "--show") {
+      if (!value()) return r;
+      if (text != "table") {
+        r.error = "--show: expected table, got \"" + text + "\"";
+        return r;
+      }
+      o.showTable = true;
+    } else if (a == "--check-config") {
+      if (!value()) return r;
+      o.checkConfig = text;
     } else if (a == "--write") {
       if (!value()) return r;
       std::string why;

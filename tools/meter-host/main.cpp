@@ -8,18 +8,22 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "check_config_command.h"
 #include "command_runner.h"
 #include "host_log.h"
 #include "host_options.h"
 #include "line_settings.h"
 #include "line_timing.h"
 #include "plugin.h"
+#include "point_file_hint.h"
 #include "posix_io.h"
 #include "session.h"
+#include "table_view.h"
 
 namespace {
 
@@ -106,7 +110,8 @@ struct Tally {
 };
 
 Tally run_rounds(const meter_host::HostOptions& o, meter_host::Session& session, meter_host::CommandRunner& runner,
-                 meter_host::LineSink& out, meter_host::Log& log, meter_host::Stopper& stopper) {
+                 meter_host::LineSink& out, meter_host::Log& log, meter_host::Stopper& stopper,
+                 meter_host::TableView& table) {
   Tally t;
   const auto timeout = round_timeout(o, session.line());
   bool commandsRun = o.writes.empty() && o.ioctls.empty();
@@ -126,12 +131,14 @@ Tally run_rounds(const meter_host::HostOptions& o, meter_host::Session& session,
     if (end == meter_host::RoundEnd::completed) {
       ++t.completed;
       log.line("round " + std::to_string(round) + " completed in " + std::to_string(ms) + " ms");
-      if (o.snapshot) {
+      if (o.snapshot || o.showTable) {
         std::string error;
-        if (auto text = session.snapshot(&error))
-          out.line(*text);
-        else
+        if (auto text = session.snapshot(&error)) {
+          if (o.snapshot) out.line(*text);
+          if (o.showTable) table.show(o.dataId, round, ms, *text, session.alarms_in_force());
+        } else {
           log.line(error);
+        }
       }
       if (!commandsRun) {
         commandsRun = true;
@@ -155,7 +162,7 @@ Tally run_rounds(const meter_host::HostOptions& o, meter_host::Session& session,
   return t;
 }
 
-int run(int argc, char** argv, meter_host::LineSink& out) {
+int run(int argc, char** argv, meter_host::LineSink& out, bool outIsTerminal) {
   const meter_host::HostParse parsed =
       meter_host::parse_host_options(std::vector<std::string>(argv + 1, argv + argc));
   meter_host::Log log(STDERR_FILENO, parsed.options.verbose);
@@ -168,6 +175,7 @@ int run(int argc, char** argv, meter_host::LineSink& out) {
     out.line(meter_host::host_usage());
     return 0;
   }
+  if (!o.checkConfig.empty()) return meter_host::check_config_command(o.checkConfig, o.dataId, out, log);
 
   meter_host::SessionSetup setup;
   std::string error;
@@ -196,6 +204,9 @@ int run(int argc, char** argv, meter_host::LineSink& out) {
     log.line(error);
     return kFailure;
   }
+  std::error_code cwdError;
+  if (auto hint = readings::point_file_hint(setup.config, setup.dataId, std::filesystem::current_path(cwdError)))
+    log.line(*hint);
   // A signal that came during the start is pending, and taken now.
   SignalThread signals(stopper);
   signals.start();
@@ -203,7 +214,8 @@ int run(int argc, char** argv, meter_host::LineSink& out) {
   meter_host::CommandThread commands(STDIN_FILENO, runner, log);
   commands.start();
 
-  const Tally t = run_rounds(o, session, runner, out, log, stopper);
+  meter_host::TableView table(out, outIsTerminal);
+  const Tally t = run_rounds(o, session, runner, out, log, stopper, table);
   signals.stop();
   commands.stop();
   session.stop();
@@ -222,5 +234,5 @@ int main(int argc, char** argv) {
   const int outFd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
   dup2(STDERR_FILENO, STDOUT_FILENO);
   meter_host::LineSink out(outFd >= 0 ? outFd : STDERR_FILENO);
-  return run(argc, argv, out);
+  return run(argc, argv, out, outFd >= 0 && isatty(outFd));
 }

@@ -61,6 +61,7 @@ public:
   int outcome();
   IoctlOutcome ioctl(int code, const std::string& input);
 
+  std::vector<AlarmEvent> alarms_in_force() { return backend_ ? backend_->alarms_in_force() : std::vector<AlarmEvent>{}; }
   unsigned history_failures() const { return backend_ ? backend_->history_failures() : 0; }
   // Ends every wait for a round or a reply.
   void interrupt();
