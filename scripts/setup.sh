@@ -12,6 +12,9 @@ native_pkgs=(
   libjsoncpp-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
   libmodbus-dev libsqlite3-dev sqlite3 mbpoll
 )
+# meter-history: its command line, its charts and the Chinese glyphs of
+# their legends.
+history_pkgs=(libcli11-dev gnuplot-nox fonts-wqy-microhei)
 cross_pkgs=(
   crossbuild-essential-armhf qemu-user
   libboost-dev:armhf libboost-date-time-dev:armhf libboost-system-dev:armhf
@@ -56,7 +59,7 @@ if ! dpkg --print-foreign-architectures | grep -qx armhf; then
   as_root dpkg --add-architecture armhf
 fi
 
-todo=$(missing "${native_pkgs[@]}" "${cross_pkgs[@]}")
+todo=$(missing "${native_pkgs[@]}" "${history_pkgs[@]}" "${cross_pkgs[@]}")
 if [ -n "$todo" ]; then
   # shellcheck disable=SC2086
   echo "setup: installing" $todo
