@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include <boost/property_tree/ini_parser.hpp>
@@ -149,7 +150,7 @@ void check_limit(const Json::Value& member, const std::string& where, const kvrm
   if (wrongSide)
     out.push_back(where + ": " + quoted(limit.recoverKey) + " " + member[limit.recoverKey].asString() + " is " +
                   direction_word(limit.upper) + " " + quoted(limit.valueKey) + " " +
-                  member[limit.valueKey].asString() + ": the alarm would clear as soon as it is raised");
+                  member[limit.valueKey].asString() + ": no hysteresis, a raised alarm clears in the next round unless the value is past the recover value too");
 }
 
 void check_member(const std::string& name, const Json::Value& member, int mode, Findings& out) {
@@ -187,11 +188,17 @@ void check_member(const std::string& name, const Json::Value& member, int mode, 
 std::string nearest_member(const std::string& name) {
   const std::u32string wanted = code_points(name);
   std::string best;
-  std::size_t bestDistance = SIZE_MAX;
+  std::size_t bestDistance = SIZE_MAX, bestLengthGap = SIZE_MAX;
   for (const kvrm::SignalRow& row : kvrm::kSignalCatalogue) {
-    const std::size_t d = edit_distance(wanted, code_points(row.name));
-    if (d < bestDistance) {
+    const std::u32string candidate = code_points(row.name);
+    const std::size_t d = edit_distance(wanted, candidate);
+    // On a tie, a name of the same length: a character written the other
+    // way (一 for 1) is likelier than one left out.
+    const std::size_t gap = candidate.size() > wanted.size() ? candidate.size() - wanted.size()
+                                                             : wanted.size() - candidate.size();
+    if (d < bestDistance || (d == bestDistance && gap < bestLengthGap)) {
       bestDistance = d;
+      bestLengthGap = gap;
       best = row.name;
     }
   }
@@ -242,6 +249,12 @@ PointFileState probe_point_file(unsigned dataId, const std::string& deviceType) 
   if (s.path.empty()) return s;
   if (kvrm::is_yaml_path(s.path)) {
     s.kind = PointFileState::Kind::yaml;
+    return s;
+  }
+  std::error_code ec;
+  if (std::filesystem::is_directory(s.path, ec)) {
+    s.kind = PointFileState::Kind::unreadable;
+    s.error = "it is a directory";
     return s;
   }
   {
