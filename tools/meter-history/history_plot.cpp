@@ -184,15 +184,16 @@ bool plot_history(HistoryReader& reader, const Selection& selection, const std::
   std::map<std::uint32_t, std::string> blocks;
   PlotLayout layout;
   std::int64_t firstSecond = 0, lastSecond = 0;
+  bool seen = false;
   const bool ok = read_rows(
       reader, selection,
       [&](const HistoryRow& row) {
         auto [it, added] = blocks.try_emplace(row.dataId);
         if (added) layout.meters.push_back(row.dataId);
         const std::int64_t x = plot_seconds(row.time);
-        if (counts->rows == 1) firstSecond = x;
-        firstSecond = std::min(firstSecond, x);
-        lastSecond = std::max(lastSecond, x);
+        firstSecond = seen ? std::min(firstSecond, x) : x;
+        lastSecond = seen ? std::max(lastSecond, x) : x;
+        seen = true;
         std::string& text = it->second;
         text += std::to_string(x);
         for (double v : row.values) {

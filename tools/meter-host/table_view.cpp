@@ -1,5 +1,7 @@
 #include "table_view.h"
 
+#include <memory>
+
 #include <json/reader.h>
 
 #include "reading_table.h"
