@@ -113,7 +113,37 @@ bool run_gnuplot(const std::string& script, std::string* error) {
   return true;
 }
 
+// Twice as many points as a chart is wide: more would not show.
+constexpr std::size_t kBuckets = 1280;
+
 }  // namespace
+
+std::vector<PlotPoint> min_max_points(const std::vector<PlotPoint>& points, std::size_t buckets) {
+  if (buckets == 0 || points.size() <= 2 * buckets) return points;
+  std::vector<PlotPoint> out;
+  out.reserve(2 * buckets);
+  const std::size_t n = points.size();
+  for (std::size_t b = 0; b < buckets; ++b) {
+    const std::size_t begin = b * n / buckets, end = (b + 1) * n / buckets;
+    const PlotPoint* low = nullptr;
+    const PlotPoint* high = nullptr;
+    for (std::size_t i = begin; i < end; ++i) {
+      const PlotPoint& p = points[i];
+      if (!std::isfinite(p.y)) continue;
+      if (!low || p.y < low->y) low = &p;
+      if (!high || p.y > high->y) high = &p;
+    }
+    if (!low) {
+      out.push_back(PlotPoint{points[begin].x, std::nan("")});
+    } else if (low == high) {
+      out.push_back(*low);
+    } else {
+      out.push_back(low < high ? *low : *high);  // both in one array: the earlier first
+      out.push_back(low < high ? *high : *low);
+    }
+  }
+  return out;
+}
 
 bool check_units(const Signals& signals, std::string* error) {
   const auto units = units_in_order(signals);
@@ -165,7 +195,7 @@ std::string plot_script(const PlotLayout& l) {
       if (l.meters.size() > 1) title += ", meter " + std::to_string(l.meters[m]);
       s += first ? "" : ", \\\n     ";
       first = false;
-      s += gp_string(l.dataPath) + " index " + std::to_string(m) + " using 1:" + std::to_string(i + 2) +
+      s += gp_string(l.dataPath) + " index " + std::to_string(m * l.signals.size() + i) + " using 1:2" +
            " with lines linewidth 1.5 axes x1" + (right ? "y2" : "y1") + " title " + gp_string(title) + " noenhanced";
     }
   }
@@ -180,28 +210,21 @@ bool plot_history(HistoryReader& reader, const Selection& selection, const std::
     return false;
   }
   if (!check_units(selection.signals, error)) return false;
-  // Rows grouped by meter: gnuplot reads one data block per meter.
-  std::map<std::uint32_t, std::string> blocks;
+  // One curve per meter and signal: gnuplot reads one data block each.
+  std::map<std::uint32_t, std::vector<std::vector<PlotPoint>>> curves;
   PlotLayout layout;
   std::int64_t firstSecond = 0, lastSecond = 0;
   bool seen = false;
   const bool ok = read_rows(
       reader, selection,
       [&](const HistoryRow& row) {
-        auto [it, added] = blocks.try_emplace(row.dataId);
+        auto [it, added] = curves.try_emplace(row.dataId, selection.signals.size());
         if (added) layout.meters.push_back(row.dataId);
         const std::int64_t x = plot_seconds(row.time);
         firstSecond = seen ? std::min(firstSecond, x) : x;
         lastSecond = seen ? std::max(lastSecond, x) : x;
         seen = true;
-        std::string& text = it->second;
-        text += std::to_string(x);
-        for (double v : row.values) {
-          text += ' ';
-          const std::string n = std::isfinite(v) ? number_text(v) : "?";
-          text += n;
-        }
-        text += '\n';
+        for (std::size_t i = 0; i < row.values.size(); ++i) it->second[i].push_back(PlotPoint{x, row.values[i]});
       },
       counts, error);
   if (!ok) return false;
@@ -215,8 +238,20 @@ bool plot_history(HistoryReader& reader, const Selection& selection, const std::
     return false;
   }
   {
+    std::string text;
+    for (std::uint32_t m : layout.meters) {
+      for (const auto& curve : curves[m]) {
+        for (const PlotPoint& p : min_max_points(curve, kBuckets)) {
+          text += std::to_string(p.x);
+          text += ' ';
+          text += std::isfinite(p.y) ? number_text(p.y) : "?";
+          text += '\n';
+        }
+        text += "\n\n";
+      }
+    }
     std::ofstream out(data.path(), std::ios::binary);
-    for (std::uint32_t m : layout.meters) out << blocks[m] << "\n\n";
+    out << text;
     if (!out) {
       *error = "cannot write the chart's data to " + data.path();
       return false;

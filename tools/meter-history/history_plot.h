@@ -14,10 +14,23 @@ struct PlotLayout {
   std::string outPath;  // .png or .svg
   std::string title;
   std::string dataPath;
-  std::vector<std::uint32_t> meters;  // one data block each, in this order
+  std::vector<std::uint32_t> meters;  // data block m * signals + i: meter m, signal i
   Signals signals;
   std::int64_t spanSeconds = 0;  // from the first round to the last
 };
+
+// One curve's points: seconds on the plot's time axis, the value (NaN
+// where there is none).
+struct PlotPoint {
+  std::int64_t x;
+  double y;
+};
+
+// The points a chart can show: beyond `buckets` runs of points, each run
+// gives its lowest and its highest point, in time order, so every peak and
+// dip stays on the chart and gnuplot draws a few thousand points instead of
+// a day's 57,600. A run without a finite value gives one NaN point (a gap).
+std::vector<PlotPoint> min_max_points(const std::vector<PlotPoint>& points, std::size_t buckets);
 
 // The unit of each signal; at most two different units fit the two value
 // axes. The error says which units clash.
