@@ -3,7 +3,7 @@
 // text and the value text handed to the host's boolean threshold service.
 #include <string>
 
-#include "config/threshold_settings.h"
+#include "config/limits.h"
 
 namespace kvrm {
 

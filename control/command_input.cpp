@@ -5,6 +5,7 @@
 #include <json/reader.h>
 #include <json/value.h>
 
+#include "config/modes.h"
 #include "control/command_codes.h"
 
 namespace kvrm {
