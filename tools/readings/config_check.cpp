@@ -12,7 +12,8 @@
 #include <boost/property_tree/ini_parser.hpp>
 
 #include "config/settings_text.h"
-#include "config/threshold_settings.h"
+#include "config/limits.h"
+#include "config/modes.h"
 #include "publication/signal_catalogue.h"
 
 namespace readings {
@@ -100,7 +101,9 @@ std::string short_text(float v) {
 
 const char* direction_word(bool upper) { return upper ? "above" : "below"; }
 
-void check_limit(const Json::Value& member, const std::string& where, const kvrm::LimitRow& limit, Findings& out) {
+using Limit = kvrm::LimitRow<kvrm::ThresholdTables>;
+
+void check_limit(const Json::Value& member, const std::string& where, const Limit& limit, Findings& out) {
   const char* keys[3] = {limit.valueKey, limit.recoverKey, limit.levelKey};
   std::vector<const char*> missing;
   for (const char* k : keys)
@@ -176,11 +179,11 @@ void check_member(const std::string& name, const Json::Value& member, int mode, 
   const std::string signal = text_key("SignalName", ", so no limit of this member is loaded");
   if (!signal.empty())
     if (auto why = signal_name_finding(signal)) out.push_back(where + ": \"SignalName\" " + *why);
-  if (mode == 3) {
+  if (mode == kvrm::kListingMode) {
     text_key("NMAlarmID", "");
     text_key("SignalNumber", "");
   }
-  for (const kvrm::LimitRow& limit : kvrm::kLimits) check_limit(member, where, limit, out);
+  for (const Limit& limit : kvrm::kLimits<kvrm::ThresholdTables>) check_limit(member, where, limit, out);
 }
 
 }  // namespace
@@ -209,7 +212,7 @@ std::string nearest_member(const std::string& name) {
 
 std::optional<int> effective_mode(const Json::Value& config) {
   try {
-    return kvrm::configured_mode(config).value_or(1);
+    return kvrm::configured_mode(config).value_or(kvrm::kPointFileMode);
   } catch (const std::exception&) {
     return std::nullopt;
   }
@@ -223,7 +226,7 @@ Findings check_settings(const Json::Value& config) {
   const std::optional<int> mode = effective_mode(config);
   if (!mode) {
     out.push_back("\"b_mode\" is an array or object: the driver refuses the configuration");
-  } else if (*mode != 1 && *mode != 3 && *mode != 5) {
+  } else if (*mode != kvrm::kPointFileMode && *mode != kvrm::kListingMode && *mode != kvrm::kThresholdMode) {
     out.push_back("\"b_mode\" " + quoted(app["b_mode"].asString()) + " selects mode " + std::to_string(*mode) +
                   ": the modes are 1 (point file), 3 (listing) and 5 (thresholds); in any other mode nothing is "
                   "loaded and no alarm is checked");
@@ -316,6 +319,8 @@ Findings check_point_file(const PointFileState& s) {
   return out;
 }
 
-bool point_file_matters(const std::optional<int>& mode) { return !mode || (*mode != 3 && *mode != 5); }
+bool point_file_matters(const std::optional<int>& mode) {
+  return !mode || (*mode != kvrm::kListingMode && *mode != kvrm::kThresholdMode);
+}
 
 }  // namespace readings

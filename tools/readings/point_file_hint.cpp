@@ -1,12 +1,13 @@
 #include "point_file_hint.h"
 
+#include "config/modes.h"
 #include "config/point_file.h"
 #include "config_check.h"
 
 namespace readings {
 
 std::optional<std::string> point_file_hint(const Json::Value& config, std::uint32_t dataId, const std::string& cwd) {
-  if (effective_mode(config) != std::optional<int>(1)) return std::nullopt;
+  if (effective_mode(config) != std::optional<int>(kvrm::kPointFileMode)) return std::nullopt;
   const auto candidates = kvrm::point_file_candidates(dataId, kDeviceType);
   const std::string chosen = kvrm::choose_point_file(candidates);
   if (kvrm::is_yaml_path(chosen))
