@@ -27,7 +27,9 @@ cross_pkgs=(
   libmodbus-dev:armhf libsqlite3-dev:armhf
 )
 fuzz_pkgs=(clang libclang-rt-dev)
-plot_pkgs=(gnuplot-nox)
+# gnuplot draws meter-history's charts; the font has the Chinese glyphs of
+# their legends.
+plot_pkgs=(gnuplot-nox fonts-wqy-microhei)
 
 purposes=("$@")
 [ ${#purposes[@]} -gt 0 ] || purposes=(native test cross fuzz plot)

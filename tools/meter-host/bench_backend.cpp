@@ -81,6 +81,10 @@ bool BenchBackend::check_threshold_bool(SMDVDevice&, int level, const std::strin
     bool& state = alarmStates_[alarmId];
     changed = state != active;
     state = active;
+    if (active)
+      inForce_[alarmId] = AlarmEvent{dataId_, alarmId, signalName, level, true, valueText, alarmText};
+    else
+      inForce_.erase(alarmId);
   }
   if (changed) {
     log_.line(label_ + "alarm " + (active ? "raised: " : "cleared: ") + alarmId + " " + signalName + " = " +
@@ -92,6 +96,13 @@ bool BenchBackend::check_threshold_bool(SMDVDevice&, int level, const std::strin
   }
   // An alarm in force is a rule for the round's batch check.
   return active;
+}
+
+std::vector<AlarmEvent> BenchBackend::alarms_in_force() {
+  std::lock_guard<std::mutex> lock(alarmsMutex_);
+  std::vector<AlarmEvent> events;
+  for (const auto& entry : inForce_) events.push_back(entry.second);
+  return events;
 }
 
 int BenchBackend::check_ao_report(SMDVDevice&, const std::string& signalId, float value) {

@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "history.h"
 #include "host/backend.h"
@@ -37,6 +38,8 @@ public:
   // is not stored again.
   void set_loading_cache(bool loading) { loadingCache_ = loading; }
   unsigned history_failures() const { return historyFailures_; }
+  // The alarms the last threshold calls left raised, by alarm id.
+  std::vector<AlarmEvent> alarms_in_force();
 
   int send_sp(SMDVDevice& dev, int dataId, const unsigned char* data, unsigned length, bool flag) override;
   void save_history(SMDVDevice& dev, const unsigned char* data, unsigned length) override;
@@ -69,6 +72,7 @@ private:
   std::atomic<unsigned> historyFailures_{0};
   std::mutex alarmsMutex_;
   std::map<std::string, bool> alarmStates_;
+  std::map<std::string, AlarmEvent> inForce_;
 };
 
 }  // namespace meter_host

@@ -145,6 +145,16 @@ HostParse parse_host_options(const std::vector<std::string>& args) {
   app.add_flag("--snapshot", o.snapshot,
                "print the snapshot text (command 801) of every completed\nround on standard output, one line each")
       ->group(rounds);
+  app.add_option_function<std::string>(
+         "--show", [&o](const std::string&) { o.showTable = true; },
+         "print every completed round as a table a person reads\n(redrawn in place on a terminal)")
+      ->check(cli::one_of(std::vector<std::string>{"table"}))
+      ->type_name("table")
+      ->group(rounds);
+  app.add_option("--check-config", o.checkConfig,
+                 "check a configuration and the point file that mode 1\nwould read for --data-id; one line per finding,\nexit 0 when clean, 1 with findings")
+      ->type_name("FILE")
+      ->group(device);
 
   const std::string commands = "Commands (run after the first completed round, in the order given)";
   app.add_option_function<std::vector<std::string>>(

@@ -43,6 +43,8 @@ struct HostOptions {
   std::optional<unsigned> roundTimeoutMs;
   std::string history;
   bool snapshot = false;
+  bool showTable = false;   // --show table
+  std::string checkConfig;  // --check-config FILE: check it and end
   std::vector<WriteCommand> writes;
   std::vector<IoctlCommand> ioctls;
 

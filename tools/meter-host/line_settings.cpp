@@ -1,6 +1,8 @@
 #include "line_settings.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 
 #include <json/reader.h>
@@ -16,7 +18,7 @@ bool read_config(const std::string& path, Json::Value* config, std::string* erro
   }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    *error = "cannot read the configuration " + path;
+    *error = "cannot read the configuration " + path + ": " + std::strerror(errno);
     return false;
   }
   Json::CharReaderBuilder builder;

@@ -9,21 +9,25 @@
 #include <functional>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "command_line.h"
+#include "check_config_command.h"
 #include "command_runner.h"
 #include "host_log.h"
 #include "host_options.h"
 #include "line_settings.h"
 #include "line_timing.h"
 #include "plugin.h"
+#include "point_file_hint.h"
 #include "posix_io.h"
 #include "session.h"
 #include "site.h"
 #include "turns.h"
+#include "table_view.h"
 
 namespace {
 
@@ -127,7 +131,7 @@ struct Tally {
 // set-up; a round broken by a lost line is taken again once it is back.
 Tally run_cycles(const meter_host::HostOptions& o, meter_host::Session& session, meter_host::CommandRunner& runner,
                  meter_host::LineSink& out, meter_host::Log& log, meter_host::Stopper& stopper,
-                 Clock::duration offlineRetry) {
+                 Clock::duration offlineRetry, meter_host::TableView& table) {
   Tally t;
   const std::size_t n = session.meters();
   const bool several = n > 1;
@@ -173,12 +177,15 @@ Tally run_cycles(const meter_host::HostOptions& o, meter_host::Session& session,
       if (completed) {
         ++t.completed;
         log.line(label(m) + "round " + std::to_string(round) + " completed in " + std::to_string(took.count()) + " ms");
-        if (o.snapshot) {
+        if (o.snapshot || o.showTable) {
           std::string error;
-          if (auto text = session.snapshot(&error, m))
-            out.line(meter_host::snapshot_line(session, m, *text));
-          else
+          if (auto text = session.snapshot(&error, m)) {
+            if (o.snapshot) out.line(meter_host::snapshot_line(session, m, *text));
+            if (o.showTable)
+              table.show(session.data_id(m), round, took.count(), *text, session.alarms_in_force(m));
+          } else {
             log.line(label(m) + error);
+          }
         }
         if (!commandsRun && m == 0) {
           commandsRun = true;
@@ -242,7 +249,7 @@ bool meter_setups(const meter_host::HostOptions& o, const meter_host::Site& site
   return true;
 }
 
-int run(int argc, char** argv, meter_host::LineSink& out) {
+int run(int argc, char** argv, meter_host::LineSink& out, bool outIsTerminal) {
   const meter_host::HostParse parsed =
       meter_host::parse_host_options(std::vector<std::string>(argv + 1, argv + argc));
   meter_host::Log log(STDERR_FILENO, parsed.options.verbose);
@@ -255,6 +262,7 @@ int run(int argc, char** argv, meter_host::LineSink& out) {
     return cli::kDone;
   }
   const meter_host::HostOptions& o = parsed.options;
+  if (!o.checkConfig.empty()) return meter_host::check_config_command(o.checkConfig, o.dataId, out, log);
 
   meter_host::Site site;
   meter_host::SessionSetup setup;
@@ -290,6 +298,14 @@ int run(int argc, char** argv, meter_host::LineSink& out) {
     log.line(error);
     return cli::kFailure;
   }
+  std::error_code cwdError;
+  const auto cwd = std::filesystem::current_path(cwdError);
+  if (setup.meters.empty()) {
+    if (auto hint = readings::point_file_hint(setup.config, setup.dataId, cwd)) log.line(*hint);
+  } else {
+    for (const auto& m : setup.meters)
+      if (auto hint = readings::point_file_hint(m.config, m.dataId, cwd)) log.line(*hint);
+  }
   // A signal that came during the start is pending, and taken now.
   SignalThread signals(stopper, [&] { log_lines(log, session.stats().text()); });
   signals.start();
@@ -297,8 +313,9 @@ int run(int argc, char** argv, meter_host::LineSink& out) {
   meter_host::CommandThread commands(STDIN_FILENO, runner, log);
   commands.start();
 
+  meter_host::TableView table(out, outIsTerminal);
   const Tally t = run_cycles(o, session, runner, out, log, stopper,
-                             std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(retry)));
+                             std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(retry)), table);
   signals.stop();
   commands.stop();
   session.stop();
@@ -318,5 +335,5 @@ int main(int argc, char** argv) {
   const int outFd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
   dup2(STDERR_FILENO, STDOUT_FILENO);
   meter_host::LineSink out(outFd >= 0 ? outFd : STDERR_FILENO);
-  return run(argc, argv, out);
+  return run(argc, argv, out, outFd >= 0 && isatty(outFd));
 }

@@ -83,6 +83,8 @@ public:
 
   BusStats& stats() { return stats_; }
   unsigned history_failures() const;
+  // The alarms in force on one meter, for the table view.
+  std::vector<AlarmEvent> alarms_in_force(std::size_t meter = 0) { return meters_.at(meter)->backend->alarms_in_force(); }
   // Ends every wait for a round or a reply.
   void interrupt();
   void stop();

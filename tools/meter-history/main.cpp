@@ -1,0 +1,225 @@
+// meter-history: the history that meter-host --history stores, read back
+// for a person: the meters it holds, CSV and line-protocol exports, charts.
+#include <unistd.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "history_export.h"
+#include "history_plot.h"
+#include "history_reader.h"
+#include "history_rows.h"
+
+#ifndef METER_HISTORY_VERSION
+#define METER_HISTORY_VERSION "unversioned"
+#endif
+
+namespace {
+
+using namespace meter_history;
+
+constexpr int kFailure = 1;
+constexpr int kBadUsage = 2;
+
+struct Options {
+  std::string db;
+  std::optional<std::uint32_t> meter;
+  std::vector<std::string> signals;
+  std::string from;
+  std::string to;
+  std::string out;
+};
+
+// Output in large writes: a day of CSV is tens of megabytes.
+class Output {
+public:
+  ~Output() { flush(); }
+  std::string& text() { return text_; }
+  void maybe_flush() {
+    if (text_.size() > (1u << 20)) flush();
+  }
+  bool flush() {
+    ok_ = ok_ && std::fwrite(text_.data(), 1, text_.size(), stdout) == text_.size();
+    text_.clear();
+    return ok_ && std::fflush(stdout) == 0;
+  }
+
+private:
+  std::string text_;
+  bool ok_ = true;
+};
+
+// "2024-03-05", "2024-03-05 07:04", "2024-03-05T07:04:09"; a date alone
+// as the end of a span means the end of that day.
+bool time_key(const std::string& text, bool endOfSpan, std::optional<std::int64_t>* key, std::string* error) {
+  if (text.empty()) return true;
+  auto t = readings::parse_time_text(text);
+  if (!t) {
+    *error = "\"" + text + "\" is not a time: write 2024-03-05, 2024-03-05T07:04 or 2024-03-05T07:04:09";
+    return false;
+  }
+  if (endOfSpan && text.find_first_of(" T") == std::string::npos) {
+    t->hour = 23;
+    t->minute = 59;
+    t->second = 59;
+  }
+  *key = t->key();
+  return true;
+}
+
+bool make_selection(const Options& o, bool allByDefault, Selection* s, std::string* error) {
+  s->meter = o.meter;
+  if (o.signals.empty()) {
+    if (allByDefault) s->signals = all_numeric_signals();
+  } else {
+    auto chosen = select_signals(o.signals, error);
+    if (!chosen) return false;
+    s->signals = *chosen;
+  }
+  return time_key(o.from, false, &s->from, error) && time_key(o.to, true, &s->to, error);
+}
+
+void report_refused(const ReadCounts& counts) {
+  if (counts.refused)
+    std::fprintf(stderr, "meter-history: %zu records are not 915-byte blocks and were left out\n", counts.refused);
+}
+
+int list_command(HistoryReader& reader) {
+  struct Meter {
+    std::size_t records = 0;
+    readings::BlockTime first, last;
+  };
+  std::map<std::uint32_t, Meter> meters;
+  std::size_t refused = 0;
+  std::string error;
+  const bool ok = reader.for_each(
+      std::nullopt,
+      [&](const StoredBlock& b) {
+        if (b.length != kvrm::kBlockSize) {
+          ++refused;
+          return true;
+        }
+        const readings::BlockTime t = readings::block_time(b.block);
+        Meter& m = meters[b.dataId];
+        if (m.records == 0 || t.key() < m.first.key()) m.first = t;
+        if (m.records == 0 || t.key() > m.last.key()) m.last = t;
+        ++m.records;
+        return true;
+      },
+      &error);
+  if (!ok) {
+    std::fprintf(stderr, "meter-history: %s\n", error.c_str());
+    return kFailure;
+  }
+  std::printf("%-10s %8s  %-19s  %-19s\n", "data id", "records", "first", "last");
+  for (const auto& [id, m] : meters)
+    std::printf("%-10u %8zu  %-19s  %-19s\n", id, m.records, readings::iso_text(m.first).c_str(),
+                readings::iso_text(m.last).c_str());
+  report_refused(ReadCounts{0, refused});
+  return 0;
+}
+
+int export_command(HistoryReader& reader, const Selection& selection, bool csv) {
+  Output out;
+  if (csv) out.text() = csv_header(selection.signals);
+  ReadCounts counts;
+  std::string error;
+  const bool ok = read_rows(
+      reader, selection,
+      [&](const HistoryRow& row) {
+        if (csv)
+          append_csv_row(out.text(), row);
+        else
+          append_line(out.text(), row, selection.signals);
+        out.maybe_flush();
+      },
+      &counts, &error);
+  if (!out.flush()) {
+    std::fprintf(stderr, "meter-history: cannot write the output\n");
+    return kFailure;
+  }
+  if (!ok) {
+    std::fprintf(stderr, "meter-history: %s\n", error.c_str());
+    return kFailure;
+  }
+  report_refused(counts);
+  return 0;
+}
+
+int plot_command(HistoryReader& reader, const Selection& selection, const Options& o) {
+  ReadCounts counts;
+  std::string error;
+  std::string title = o.db;
+  if (o.meter) title += ", meter " + std::to_string(*o.meter);
+  if (!plot_history(reader, selection, o.out, title, &counts, &error)) {
+    std::fprintf(stderr, "meter-history: %s\n", error.c_str());
+    return kFailure;
+  }
+  report_refused(counts);
+  std::fprintf(stderr, "meter-history: %zu rounds plotted to %s\n", counts.rows, o.out.c_str());
+  return 0;
+}
+
+void add_filters(CLI::App* cmd, Options& o, bool withSignals) {
+  cmd->add_option("--meter", o.meter, "only the records of this data id");
+  if (withSignals)
+    cmd->add_option("--signals", o.signals, "member names, comma-separated (default: all 230 numeric members)")
+        ->delimiter(',');
+  cmd->add_option("--from", o.from, "first round's time, e.g. 2024-03-05T07:00 (local time)");
+  cmd->add_option("--to", o.to, "last round's time; a date alone means the end of that day");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"meter-history: the history that meter-host --history stores, read back for a person.\n"
+               "Values are the plug-in's own: what command 801 gives for each stored block."};
+  app.set_version_flag("--version", std::string("meter-history ") + METER_HISTORY_VERSION);
+  app.require_subcommand(1);
+  Options o;
+
+  CLI::App* list = app.add_subcommand("list", "each meter (data id) with its number of records, first and last time");
+  list->add_option("DB", o.db, "history database")->required();
+
+  CLI::App* csv = app.add_subcommand("csv", "one CSV row per stored round: time, data id, the members");
+  csv->add_option("DB", o.db, "history database")->required();
+  add_filters(csv, o, true);
+
+  CLI::App* lines = app.add_subcommand("lines", "the same rows as line protocol (measurement kvrm4410t_q)");
+  lines->add_option("DB", o.db, "history database")->required();
+  add_filters(lines, o, true);
+
+  CLI::App* plot = app.add_subcommand("plot", "a chart of chosen members over time, through gnuplot");
+  plot->add_option("DB", o.db, "history database")->required();
+  add_filters(plot, o, false);
+  plot->add_option("--signals", o.signals, "member names, comma-separated")->delimiter(',')->required();
+  plot->add_option("--out", o.out, "the chart: FILE.png or FILE.svg")->required();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return kBadUsage;
+  }
+
+  Selection selection;
+  std::string error;
+  if (!list->parsed() && !make_selection(o, !plot->parsed(), &selection, &error)) {
+    std::fprintf(stderr, "meter-history: %s\n", error.c_str());
+    return kBadUsage;
+  }
+  HistoryReader reader;
+  if (!reader.open(o.db, &error)) {
+    std::fprintf(stderr, "meter-history: %s\n", error.c_str());
+    return kFailure;
+  }
+  if (list->parsed()) return list_command(reader);
+  if (plot->parsed()) return plot_command(reader, selection, o);
+  return export_command(reader, selection, csv->parsed());
+}
