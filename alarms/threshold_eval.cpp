@@ -2,8 +2,6 @@
 
 #include <cmath>
 
-#include <boost/lexical_cast.hpp>
-
 namespace kvrm {
 
 bool next_active(bool active, bool upper, float v, float threshold, float recoverValue) {
@@ -12,14 +10,16 @@ bool next_active(bool active, bool upper, float v, float threshold, float recove
   return active ? v < recoverValue : v <= threshold;
 }
 
-std::string float_text(float v) {
-  // lexical_cast spells an infinity "inf"; the alarm texts spell it out.
-  if (std::isinf(v)) return v < 0 ? "-infinity" : "infinity";
-  return boost::lexical_cast<std::string>(v);
-}
-
 std::string alarm_text(float v, bool upper, float threshold) {
-  return "当前值" + float_text(v) + (upper ? "高于阈值:" : "低于阈值:") + float_text(threshold);
+  char value[kFloatTextRoom];
+  char limit[kFloatTextRoom];
+  const char* const valueEnd = write_float_text(value, v);
+  const char* const limitEnd = write_float_text(limit, threshold);
+  const char* const valueBegin = value;
+  const char* const limitBegin = limit;
+  std::string text("当前值");
+  text.append(valueBegin, valueEnd).append(upper ? "高于阈值:" : "低于阈值:").append(limitBegin, limitEnd);
+  return text;
 }
 
 ThresholdReport evaluate_threshold(ThresholdEntry& entry, bool upper, float v) {
