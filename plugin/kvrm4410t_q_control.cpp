@@ -62,13 +62,10 @@ int KVRM4410T_Q::DeviceIoControl(int code, const void* in, int inLen, void* out,
     }
     case kvrm::kSnapshotText: {
       GenJsonData();
-      std::string text;
-      {
-        // Round completion may be rewriting the snapshot on the serial
-        // path; write it out under the lock that guards its rebuild.
-        std::lock_guard<std::mutex> lock(mutex_);
-        text = kvrm::snapshot_text(jsonSnapshot_);
-      }
+      // Round completion may be rewriting the snapshot on the serial path;
+      // write it out and copy it under the lock that guards its rebuild.
+      std::lock_guard<std::mutex> lock(mutex_);
+      const std::string& text = snapshotText_.text(jsonSnapshot_);
       outLenRet = static_cast<int>(text.size());
       return kvrm::copy_text(text, out, kvrm::output_room(out, outLen)) ? 0 : -1;
     }

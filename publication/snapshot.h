@@ -1,7 +1,12 @@
 #pragma once
 // Building the JSON snapshot from the meter data block.
+#include <array>
+#include <cstdint>
+
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <json/value.h>
+
+#include "publication/signal_catalogue.h"
 
 namespace kvrm {
 
@@ -11,8 +16,31 @@ inline bool snapshot_is_current(const boost::posix_time::ptime& lastUpdate, cons
   return lastUpdate == builtFor;
 }
 
-// Assigns every catalogue member from the block, in place: members that are
-// not in the catalogue stay as they are.
+// Assigns every catalogue member of a snapshot from the block, in place:
+// members that are not in the catalogue stay as they are.
+//
+// The members are looked up by name once; jsoncpp keeps an object's members
+// in map nodes that stay put while the object lives, so later rebuilds reach
+// them through those places. Before each rebuild one walk over the object
+// checks that every place still holds its member (anyone holding the
+// snapshot's address may have replaced the object or removed members); if
+// not, the members are looked up by name again.
+class SnapshotMembers {
+public:
+  void write(Json::Value& snapshot, const unsigned char* block);
+
+private:
+  bool places_hold(const Json::Value& snapshot) const;
+  void find(Json::Value& snapshot);
+
+  static constexpr std::size_t kMembers = kSignalCatalogue.size();
+  std::array<Json::Value*, kMembers> places_{};  // in catalogue order
+  std::array<std::uint8_t, kMembers> order_{};   // catalogue rows in the object's member order
+  bool found_ = false;
+};
+static_assert(kSignalCatalogue.size() <= 256, "catalogue rows fit the member order's bytes");
+
+// The same for a snapshot seen once: looks every member up by name.
 void write_snapshot(Json::Value& snapshot, const unsigned char* block);
 
 }  // namespace kvrm
