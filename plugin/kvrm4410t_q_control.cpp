@@ -71,6 +71,12 @@ int KVRM4410T_Q::DeviceIoControl(int code, const void* in, int inLen, void* out,
     }
     case kvrm::kSnapshotAddress: {
       GenJsonData();
+      {
+        // Whoever holds the address may change the object behind the
+        // driver's back: its kept text is checked before every use from now on.
+        std::lock_guard<std::mutex> lock(mutex_);
+        snapshotText_.lend();
+      }
       outLenRet = static_cast<int>(kvrm::kAddressSize);
       return kvrm::store_address(&jsonSnapshot_, out, kvrm::output_room(out, outLen)) ? 0 : -1;
     }

@@ -8,5 +8,6 @@ void KVRM4410T_Q::GenJsonData() {
   if (kvrm::snapshot_is_current(lastUpdateTime_, snapshotTime_)) return;
   // Taken first: a rebuild that fails half way is not retried for this round.
   snapshotTime_ = lastUpdateTime_;
+  snapshotText_.values_changed();
   snapshotMembers_.write(jsonSnapshot_, block());
 }

@@ -30,10 +30,11 @@ void SnapshotMembers::write(Json::Value& snapshot, const unsigned char* block) {
   if (!places_hold(snapshot)) find(snapshot);
   for (std::size_t i = 0; i < kMembers; ++i) {
     const SignalRow& row = kSignalCatalogue[i];
-    if (row.decoding == Decoding::Time)
-      *places_[i] = Json::Value(update_time_text(block));
-    else
-      *places_[i] = Json::Value(signal_value(block, row));
+    // Only the value is exchanged (cheaper than an assignment, which moves
+    // comments too); the text shows values only.
+    Json::Value value = row.decoding == Decoding::Time ? Json::Value(update_time_text(block))
+                                                       : Json::Value(signal_value(block, row));
+    places_[i]->swapPayload(value);
   }
 }
 
@@ -42,7 +43,8 @@ bool SnapshotMembers::places_hold(const Json::Value& snapshot) const {
   // Members not in the catalogue (null members added by the point-file
   // pass) may sit anywhere between them.
   std::size_t next = 0;
-  for (auto it = snapshot.begin(); it != snapshot.end() && next < kMembers; ++it) {
+  const auto end = snapshot.end();
+  for (auto it = snapshot.begin(); it != end && next < kMembers; ++it) {
     const std::size_t row = order_[next];
     if (&*it == places_[row] && named(it, kNames[row])) ++next;
   }

@@ -44,14 +44,16 @@ bool same_number(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0
 }  // namespace
 
 const std::string& SnapshotText::text(const Json::Value& snapshot) {
-  if (!unchanged(snapshot)) write(snapshot);
+  if (!(kept_ && unchanged(snapshot))) write(snapshot);
   return text_;
 }
 
 bool SnapshotText::unchanged(const Json::Value& snapshot) const {
   if (!comparable_ || !snapshot.isObject() || snapshot.size() != members_.size()) return false;
+  if (!lent_) return true;
   auto kept = members_.begin();
-  for (auto it = snapshot.begin(); it != snapshot.end(); ++it, ++kept) {
+  const auto end = snapshot.end();
+  for (auto it = snapshot.begin(); it != end; ++it, ++kept) {
     const char* nameEnd = nullptr;
     const char* name = it.memberName(&nameEnd);
     const Json::Value& value = *it;
@@ -68,6 +70,7 @@ bool SnapshotText::unchanged(const Json::Value& snapshot) const {
 
 void SnapshotText::write(const Json::Value& snapshot) {
   comparable_ = false;
+  kept_ = false;
   if (!snapshot.isObject()) {
     text_ = fast_writer_text(snapshot);
     return;
@@ -76,7 +79,8 @@ void SnapshotText::write(const Json::Value& snapshot) {
   text_.clear();
   text_ += '{';
   std::size_t i = 0;
-  for (auto it = snapshot.begin(); it != snapshot.end(); ++it, ++i) {
+  const auto end = snapshot.end();
+  for (auto it = snapshot.begin(); it != end; ++it, ++i) {
     if (i == members_.size()) members_.emplace_back();
     Member& m = members_[i];
     const char* nameEnd = nullptr;
@@ -128,6 +132,7 @@ void SnapshotText::write(const Json::Value& snapshot) {
   members_.resize(i);
   text_ += "}\n";
   comparable_ = comparable;
+  kept_ = true;
 }
 
 }  // namespace kvrm

@@ -14,11 +14,19 @@ std::string fast_writer_text(const Json::Value& value);
 
 class SnapshotText {
 public:
-  // The compact writer's text of `snapshot` as it stands. The kept text is
-  // returned only when every member still has the name, type and value it
-  // was written from (the object may be changed by anyone holding its
-  // address); otherwise the text is written anew.
+  // The compact writer's text of `snapshot` as it stands: the text kept
+  // from the last call when nothing can have changed since, else written
+  // anew.
   const std::string& text(const Json::Value& snapshot);
+
+  // A rebuild has assigned the members: the kept text is old.
+  void values_changed() { kept_ = false; }
+  // The snapshot's address has been handed out: from now on anyone may
+  // change the object at any time, so the kept text is compared with the
+  // object member by member before each use. Until then only the rebuild
+  // assigns members (and says so), and the point-file pass's inserting
+  // lookup only adds members, which the member count shows.
+  void lend() { lent_ = true; }
 
 private:
   // What one member of the kept text was written from.
@@ -37,6 +45,8 @@ private:
   // The kept text is for an object whose members are all reals, strings or
   // nulls, which unchanged() can compare; anything else is written anew.
   bool comparable_ = false;
+  bool kept_ = false;
+  bool lent_ = false;
   std::string text_;
 };
 

@@ -96,6 +96,7 @@ TEST(SnapshotText, RandomBlocksAsTheWriterWritesThem) {
   EXPECT_EQ(text.text(snapshot), "null\n");
   for (int round = 0; round < 300; ++round) {
     const Block block = random_block(gen);
+    text.values_changed();
     members.write(snapshot, block.data());
     if (round % 7 == 3) snapshot[kExtraNames[gen() % std::size(kExtraNames)]];  // the inserting lookup
     ASSERT_EQ(text.text(snapshot), writer_text(snapshot)) << "round " << round;
@@ -109,6 +110,7 @@ TEST(SnapshotText, ObjectChangedBehindItsBackIsWrittenAnew) {
   Json::Value snapshot;
   kvrm::write_snapshot(snapshot, block.data());
   kvrm::SnapshotText text;
+  text.lend();
   // Each change keeps the member count, so only a comparison of the
   // members themselves can notice it.
   const auto changes = {
@@ -145,6 +147,22 @@ TEST(SnapshotText, ObjectChangedBehindItsBackIsWrittenAnew) {
     if (!snapshot.isObject()) snapshot = Json::Value();  // a rebuild needs an object or null
     kvrm::write_snapshot(snapshot, block.data());
   }
+}
+
+TEST(SnapshotText, KeptUntilARebuildOrANewMemberWhenNotLent) {
+  Block block{};
+  Json::Value snapshot;
+  kvrm::write_snapshot(snapshot, block.data());
+  kvrm::SnapshotText text;
+  const std::string first = text.text(snapshot);
+  EXPECT_EQ(&text.text(snapshot), &text.text(snapshot));
+  snapshot["新的"];  // the inserting lookup
+  EXPECT_EQ(text.text(snapshot), writer_text(snapshot));
+  kvrm::write_uint16(block.data(), 310, 5000);
+  text.values_changed();
+  kvrm::write_snapshot(snapshot, block.data());
+  EXPECT_EQ(text.text(snapshot), writer_text(snapshot));
+  EXPECT_NE(text.text(snapshot), first);
 }
 
 TEST(SnapshotMembers, RebuildAfterTheObjectWasChangedIsAsAFreshOne) {
