@@ -75,6 +75,7 @@ int KVRM4410T_Q::DeviceIoControl(int code, const void* in, int inLen, void* out,
         // Whoever holds the address may change the object behind the
         // driver's back: its kept text is checked before every use from now on.
         std::lock_guard<std::mutex> lock(mutex_);
+        snapshotMembers_.lend();
         snapshotText_.lend();
       }
       outLenRet = static_cast<int>(kvrm::kAddressSize);

@@ -38,8 +38,19 @@ void SnapshotMembers::write(Json::Value& snapshot, const unsigned char* block) {
   }
 }
 
-bool SnapshotMembers::places_hold(const Json::Value& snapshot) const {
+bool SnapshotMembers::same_shape(const Json::Value& snapshot) const {
+  return snapshot.size() == size_ && &*snapshot.begin() == first_;
+}
+
+void SnapshotMembers::note_shape(const Json::Value& snapshot) {
+  size_ = snapshot.size();
+  first_ = &*snapshot.begin();
+}
+
+bool SnapshotMembers::places_hold(const Json::Value& snapshot) {
   if (!found_ || !snapshot.isObject() || snapshot.size() < kMembers) return false;
+  if (!lent_ && same_shape(snapshot)) return true;
+  note_shape(snapshot);
   // Members not in the catalogue (null members added by the point-file
   // pass) may sit anywhere between them.
   std::size_t next = 0;
@@ -67,6 +78,7 @@ void SnapshotMembers::find(Json::Value& snapshot) {
     if (hit != byPlace.end() && hit->first == &*it) order_[next++] = hit->second;
   }
   found_ = next == kMembers;
+  note_shape(snapshot);
 }
 
 void write_snapshot(Json::Value& snapshot, const unsigned char* block) {

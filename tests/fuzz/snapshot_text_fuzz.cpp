@@ -50,6 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   Json::Value snapshot;
   kvrm::SnapshotMembers members;
+  members.lend();
   kvrm::SnapshotText text;
   text.lend();  // the operations below change the object as a holder of its address may
   check(text, snapshot);
