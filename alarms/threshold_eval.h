@@ -4,7 +4,7 @@
 #include <string>
 
 #include "alarms/float_text.h"
-#include "config/threshold_settings.h"
+#include "config/limits.h"
 
 namespace kvrm {
 

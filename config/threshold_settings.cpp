@@ -6,7 +6,7 @@ namespace kvrm {
 
 namespace {
 
-void load_limit(const Json::Value& member, const LimitRow& limit, const std::string& id,
+void load_limit(const Json::Value& member, const LimitRow<ThresholdTables>& limit, const std::string& id,
                 const std::string& signal, ThresholdMap& table) {
   if (!is_present(member, limit.valueKey) || !is_present(member, limit.recoverKey) ||
       !is_present(member, limit.levelKey))
@@ -29,7 +29,7 @@ void load_thresholds(const Json::Value& setting, ThresholdTables& tables) {
     if (id.empty()) continue;
     const std::string signal = member["SignalName"].asString();
     if (signal.empty()) continue;
-    for (std::size_t i = 0; i < kLimits.size(); ++i) load_limit(member, kLimits[i], id, signal, tables[i]);
+    for (const auto& limit : kLimits<ThresholdTables>) load_limit(member, limit, id, signal, tables.*limit.table);
   }
 }
 

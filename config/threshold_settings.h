@@ -1,37 +1,11 @@
 #pragma once
-// The limits of the JSON threshold mode: one table of the four limits and
-// the loader that fills a set of threshold tables from "thresholdSetting".
-#include <array>
-#include <map>
-#include <string>
-#include <tuple>
-
+// The loader of the JSON threshold mode: "thresholdSetting" into a set of
+// the four threshold tables.
 #include <json/value.h>
 
+#include "config/limits.h"
+
 namespace kvrm {
-
-// Threshold entry: alarm id, threshold, recover value, active, alarm level.
-using ThresholdEntry = std::tuple<std::string, float, float, bool, int>;
-using ThresholdMap = std::map<std::string, ThresholdEntry>;
-enum ThresholdField { kAlarmId = 0, kThreshold = 1, kRecoverValue = 2, kActive = 3, kAlarmLevel = 4 };
-
-struct LimitRow {
-  const char* valueKey;
-  const char* recoverKey;
-  const char* levelKey;
-  const char* idSuffix;
-  bool upper;  // alarm when the value is high
-};
-
-// In the order the tables are loaded and the passes run: Up, Up2, Low, Low2.
-constexpr std::array<LimitRow, 4> kLimits = {{
-    {"UpValue", "UpReconverValue", "UpAlarmLevel", "001", true},
-    {"Up2Value", "Up2ReconverValue", "Up2AlarmLevel", "002", true},
-    {"LowValue", "LowReconverValue", "LowAlarmLevel", "003", false},
-    {"Low2Value", "Low2ReconverValue", "Low2AlarmLevel", "004", false},
-}};
-
-using ThresholdTables = std::array<ThresholdMap, kLimits.size()>;
 
 // Adds every usable limit of every member of an object "thresholdSetting"
 // to the table of its limit, under the member's "SignalName"; a later

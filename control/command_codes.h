@@ -15,7 +15,4 @@ constexpr int kOutcomeNone = -1;  // no write yet, or its reply still awaited
 constexpr int kOutcomeConfirmed = 1;
 constexpr int kOutcomeNotConfirmed = 3;
 
-// The operating mode in which 320 goes to the host unchecked.
-constexpr int kPointFileMode = 1;
-
 }  // namespace kvrm

@@ -5,13 +5,14 @@
 #include <json/reader.h>
 #include <json/value.h>
 
+#include "config/modes.h"
 #include "control/command_codes.h"
 
 namespace kvrm {
 
 namespace {
 
-std::uint16_t word_at(const void* in, int index) {
+std::uint16_t input_word(const void* in, int index) {
   std::uint16_t w;
   std::memcpy(&w, static_cast<const unsigned char*>(in) + 2 * index, sizeof w);
   return w;
@@ -21,7 +22,7 @@ std::uint16_t word_at(const void* in, int index) {
 
 std::optional<SingleWrite> decode_single_write(const void* in, int inLen) {
   if (in == nullptr || inLen < 4) return std::nullopt;
-  return SingleWrite{word_at(in, 0), word_at(in, 1)};
+  return SingleWrite{input_word(in, 0), input_word(in, 1)};
 }
 
 std::optional<MultipleWrite> decode_multiple_write(const void* in, int inLen) {
@@ -29,7 +30,7 @@ std::optional<MultipleWrite> decode_multiple_write(const void* in, int inLen) {
   const int count = inLen / 2 - 1;
   if (count < 1 || count > kMaxWriteCount) return std::nullopt;
   MultipleWrite w;
-  w.address = word_at(in, 0);
+  w.address = input_word(in, 0);
   w.count = count;
   std::memcpy(w.values.data(), static_cast<const unsigned char*>(in) + 2, 2 * static_cast<std::size_t>(count));
   return w;

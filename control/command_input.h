@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <optional>
 
+#include "host/rtu.h"
+
 namespace kvrm {
 
-// The most registers one Modbus write carries.
-constexpr int kMaxWriteCount = 123;
+// The most registers one Modbus write carries, as a count of values.
+constexpr int kMaxWriteCount = static_cast<int>(host::kMaxWriteRegisters);
 
 struct SingleWrite {
   std::uint16_t address = 0;
@@ -26,7 +28,7 @@ struct MultipleWrite {
 std::optional<SingleWrite> decode_single_write(const void* in, int inLen);
 
 // 210: start address, then N = inLen / 2 - 1 values (an odd last byte is
-// ignored). Nothing when the input is missing or N is outside 1..123.
+// ignored). Nothing when the input is missing or N is outside 1..kMaxWriteCount.
 std::optional<MultipleWrite> decode_multiple_write(const void* in, int inLen);
 
 // 310 and 320: whether inLen bytes can be read at in.

@@ -1,6 +1,7 @@
 #include "control/write_confirmation.h"
 
 #include "control/command_codes.h"
+#include "host/rtu.h"
 
 namespace kvrm {
 
@@ -9,7 +10,7 @@ int judge_single_write(std::uint16_t echoedValue, int expectedValue) {
 }
 
 int judge_multiple_write(std::uint16_t function, std::uint16_t echoedCount, int expectedCount) {
-  return function == kWriteMultipleFunction && echoedCount == expectedCount ? kOutcomeConfirmed
+  return function == host::kWriteMultipleRegisters && echoedCount == expectedCount ? kOutcomeConfirmed
                                                                             : kOutcomeNotConfirmed;
 }
 

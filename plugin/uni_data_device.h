@@ -3,28 +3,25 @@
 // record: the record, the configuration tables, the JSON snapshot and the
 // one driver mutex, with round completion, cache loading, configuration
 // loading and the alarm passes.
+#include <array>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
-#include <tuple>
 #include <utility>
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <json/value.h>
 
-namespace kvrm {
-// Threshold entry: alarm id, threshold, recover value, active, alarm level.
-using ThresholdEntry = std::tuple<std::string, float, float, bool, int>;
-using ThresholdMap = std::map<std::string, ThresholdEntry>;
-}  // namespace kvrm
+#include "config/limits.h"
+#include "config/modes.h"
 
 template <class Data, class Base, unsigned DataId>
 class UniDataDevice : public Base {
 public:
   UniDataDevice() {
     std::memset(static_cast<void*>(&data_), 0, sizeof data_);
-    b_mode_ = 1;
+    b_mode_ = kvrm::kPointFileMode;
   }
   ~UniDataDevice() override = default;
 
@@ -48,7 +45,7 @@ public:
   // Declaration order is part of the object's contract: members are built
   // in this order and destroyed in reverse.
   Data data_;
-  int b_mode_ = 1;
+  int b_mode_ = kvrm::kPointFileMode;
   std::map<std::string, std::string> signalIdsMap_;
   std::map<std::string, std::string> signalNameMap_;
   std::map<std::string, std::string> alarmSignalIdMap_;
@@ -60,6 +57,17 @@ public:
   mutable std::mutex mutex_;
   Json::Value jsonSnapshot_;
   std::map<std::string, std::pair<std::string, std::string>> aiSignalMap_;
+
+private:
+  // The steps of round completion, in their order.
+  using Image = std::array<unsigned char, sizeof(Data)>;
+  Image stamp_and_copy();
+  void publish(const Image& image);
+  void run_mode_alarms();
+  void point_file_pass();
+  void threshold_passes();
+  void report_and_batch_check();
+  void store(const Image& image);
 };
 
 #include "plugin/uni_data_device_round.h"

@@ -14,19 +14,16 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "config/config_lines.h"
 #include "config/listing.h"
+#include "config/modes.h"
 #include "config/on_exit.h"
 #include "config/point_file.h"
 #include "config/settings_text.h"
 #include "config/threshold_settings.h"
-
-static_assert(std::is_same_v<kvrm::ThresholdMap, std::map<std::string, kvrm::ThresholdEntry>>,
-              "the loader fills the driver's own threshold tables");
 
 namespace kvrm::detail {
 
@@ -110,10 +107,7 @@ void load_threshold_tables(Device& dev, const Json::Value& config) {
   ThresholdTables fresh;
   OnExit publish([&] {
     std::lock_guard<std::mutex> lock(dev.mutex_);
-    dev.upThresholdMap_.swap(fresh[0]);
-    dev.up2ThresholdMap_.swap(fresh[1]);
-    dev.lowThresholdMap_.swap(fresh[2]);
-    dev.low2ThresholdMap_.swap(fresh[3]);
+    swap_threshold_tables(dev, fresh);
   });
   const Json::Value& setting = config["thresholdSetting"];
   if (setting.isObject()) load_thresholds(setting, fresh);
@@ -135,13 +129,13 @@ int UniDataDevice<Data, Base, DataId>::InitSetting(const Json::Value& config) {
   }
 
   switch (b_mode_) {
-    case 1:
+    case kvrm::kPointFileMode:
       kvrm::detail::load_point_file(*this);
       break;
-    case 3:
+    case kvrm::kListingMode:
       kvrm::detail::load_listing(*this, config);
       break;
-    case 5:
+    case kvrm::kThresholdMode:
       kvrm::detail::load_threshold_tables(*this, config);
       break;
     default:

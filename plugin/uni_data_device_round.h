@@ -1,16 +1,17 @@
 #pragma once
 // Round completion and cache loading of UniDataDevice.
 //
-// The driver mutex guards the block, the update time and the snapshot
-// against host threads (snapshot commands, cache loads, point reads). It is
-// never held across a call that may take it again (the snapshot rebuild)
-// or across the host's publication and history services.
+// The driver mutex guards what the serial path shares with host threads
+// (the block, the ready flag, the update time, the snapshot, the mode and
+// the configuration tables); round completion never holds it across the
+// snapshot rebuild, which takes it itself, nor across the host's services
+// that publish and store the block.
 #include <iostream>
 #include <mutex>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 
-#include "acquisition/round_completion.h"
+#include "alarms/round_alarms.h"
 #include "host/types.h"
 
 template <class Data, class Base, unsigned DataId>
@@ -28,68 +29,95 @@ bool UniDataDevice<Data, Base, DataId>::LoadFromCache(const unsigned char* data,
 
 template <class Data, class Base, unsigned DataId>
 void UniDataDevice<Data, Base, DataId>::RoundDone() {
+  const Image image = stamp_and_copy();
+  publish(image);
+  run_mode_alarms();
+  report_and_batch_check();
+  store(image);
+}
+
+// Marks the data ready, stamps the block with the local time to the second
+// and returns a copy of it, so that the host's services read the round as
+// stamped without the mutex. The clock may throw: then the data is ready
+// but nothing has been stamped, sent or stored.
+template <class Data, class Base, unsigned DataId>
+auto UniDataDevice<Data, Base, DataId>::stamp_and_copy() -> Image {
   // The record ends with the packed local time of its reading.
   constexpr std::size_t timeOffset = sizeof(Data) - sizeof(ttime_t);
-
   {
     std::lock_guard<std::mutex> lock(mutex_);
     this->dataReady_ = true;
   }
-
-  // The clock may throw; then nothing has been stamped, sent or stored.
   const boost::posix_time::ptime now = boost::posix_time::second_clock::local_time();
   const ttime_t stamp = get_ttime(now);
+  Image image;
+  std::lock_guard<std::mutex> lock(mutex_);
+  this->lastUpdateTime_ = now;
+  std::memcpy(block() + timeOffset, &stamp, sizeof stamp);
+  std::memcpy(image.data(), block(), image.size());
+  return image;
+}
 
-  // What is sent and stored is the round as stamped, copied whole so that
-  // the host's services read it without the mutex.
-  unsigned char image[sizeof(Data)];
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    this->lastUpdateTime_ = now;
-    std::memcpy(block() + timeOffset, &stamp, sizeof stamp);
-    std::memcpy(image, block(), sizeof image);
-  }
-
-  this->SendSP(static_cast<int>(DataId), image, sizeof image, false);
+// Sends the round to the host and ends the serial exchange.
+template <class Data, class Base, unsigned DataId>
+void UniDataDevice<Data, Base, DataId>::publish(const Image& image) {
+  this->SendSP(static_cast<int>(DataId), image.data(), image.size(), false);
   this->Reset();
   this->checkResult_ = 0;
   this->status_ = 1;
   RunCheckThreshold();
+}
 
+// The alarm work of the mode, on a freshly rebuilt snapshot; other modes
+// neither rebuild nor check.
+template <class Data, class Base, unsigned DataId>
+void UniDataDevice<Data, Base, DataId>::run_mode_alarms() {
   int mode;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     mode = b_mode_;
   }
-  switch (kvrm::round_alarms(mode)) {
-    case kvrm::RoundAlarms::PointFile: {
-      GenJsonData();
-      std::lock_guard<std::mutex> lock(mutex_);
-      for (const auto& [name, ids] : aiSignalMap_) {
-        // The inserting lookup: a name the snapshot lacks stays as a null member.
-        const std::optional<float> value = kvrm::alarm_value(jsonSnapshot_[name]);
-        if (!value) continue;
-        const std::string derivedId = kvrm::derived_signal_id(ids.first);
-        this->CheckThreshold(derivedId, ids.second, *value, 1);
-        this->CheckAOReport(derivedId, ids.first, *value);
-      }
-      break;
-    }
-    case kvrm::RoundAlarms::Thresholds: {
-      GenJsonData();
-      std::lock_guard<std::mutex> lock(mutex_);
-      CheckSignalThresholdMap(upThresholdMap_, true);
-      CheckSignalThresholdMap(up2ThresholdMap_, true);
-      CheckSignalThresholdMap(lowThresholdMap_, false);
-      CheckSignalThresholdMap(low2ThresholdMap_, false);
-      break;
-    }
-    case kvrm::RoundAlarms::None:
-      break;
-  }
+  const kvrm::RoundAlarms alarms = kvrm::round_alarms(mode);
+  if (alarms == kvrm::RoundAlarms::None) return;
+  GenJsonData();
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (alarms == kvrm::RoundAlarms::PointFile)
+    point_file_pass();
+  else
+    threshold_passes();
+}
 
+// Every point-file signal with a number in the snapshot, to the host's
+// threshold service and to the analog report check.
+template <class Data, class Base, unsigned DataId>
+void UniDataDevice<Data, Base, DataId>::point_file_pass() {
+  for (const auto& [name, ids] : aiSignalMap_) {
+    // The inserting lookup: a name the snapshot lacks stays as a null member.
+    const std::optional<float> value = kvrm::alarm_value(jsonSnapshot_[name]);
+    if (!value) continue;
+    const std::string derivedId = kvrm::derived_signal_id(ids.first);
+    this->CheckThreshold(derivedId, ids.second, *value, 1);
+    this->CheckAOReport(derivedId, ids.first, *value);
+  }
+}
+
+// One hysteresis pass per limit, in the order of the limits table.
+template <class Data, class Base, unsigned DataId>
+void UniDataDevice<Data, Base, DataId>::threshold_passes() {
+  for (const auto& limit : kvrm::kLimits<UniDataDevice>) CheckSignalThresholdMap(this->*limit.table, limit.upper);
+}
+
+// The rules that the host's alarm services collected, counted on standard
+// output and handed to the host's batch check.
+template <class Data, class Base, unsigned DataId>
+void UniDataDevice<Data, Base, DataId>::report_and_batch_check() {
   std::cout << "rvSize is " << this->rules_.size() << std::endl;
   this->checkResult_ = static_cast<std::uint8_t>(this->checkResult_ | this->DoBatchCheckThreshold(this->rules_));
-  this->SaveDeviceHistory(image, sizeof image);
+}
+
+// The round as history; the next round collects its rules afresh.
+template <class Data, class Base, unsigned DataId>
+void UniDataDevice<Data, Base, DataId>::store(const Image& image) {
+  this->SaveDeviceHistory(image.data(), image.size());
   this->rules_.clear();
 }

@@ -130,41 +130,10 @@ std::vector<std::uint8_t> RecordingBackend::take_frame() {
 
 // ---- replies ----
 
-namespace {
-void put_word(std::vector<std::uint8_t>& f, unsigned v) {
-  f.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
-  f.push_back(static_cast<std::uint8_t>(v & 0xFF));
-}
-unsigned word_at(const std::vector<std::uint8_t>& f, std::size_t i) { return (f[i] << 8) | f[i + 1]; }
-}  // namespace
-
-std::uint16_t MeterImage::get(std::uint16_t reg) const {
-  auto it = registers.find(reg);
-  return it == registers.end() ? 0 : it->second;
-}
+MeterImage::MeterImage() : slave_(1, meter_sim::RegisterImage::every_register(), false, meter_sim::FaultPlan{}) {}
 
 std::vector<std::uint8_t> MeterImage::reply_to(const std::vector<std::uint8_t>& request) {
-  if (request.size() < 8) return {};
-  const std::uint8_t function = request[1];
-  const unsigned address = word_at(request, 2);
-  std::vector<std::uint8_t> reply{slave, function};
-  if (function == 0x03) {
-    const unsigned count = word_at(request, 4);
-    reply.push_back(static_cast<std::uint8_t>(2 * count));
-    for (unsigned i = 0; i < count; ++i) put_word(reply, get(static_cast<std::uint16_t>(address + i)));
-  } else if (function == 0x06) {
-    set(static_cast<std::uint16_t>(address), static_cast<std::uint16_t>(word_at(request, 4)));
-    reply.assign(request.begin(), request.begin() + 6);
-  } else if (function == 0x10) {
-    const unsigned count = word_at(request, 4);
-    for (unsigned i = 0; i < count && 7 + 2 * i + 1 < request.size(); ++i)
-      set(static_cast<std::uint16_t>(address + i), static_cast<std::uint16_t>(word_at(request, 7 + 2 * i)));
-    reply.assign(request.begin(), request.begin() + 6);
-  } else {
-    return exception_reply(slave, function, 1);
-  }
-  append_crc(reply);
-  return reply;
+  return slave_.handle(request.data(), request.size(), 0.0).frame;
 }
 
 int pump(RecordingBackend& rec, SPModbus& dev, MeterImage& meter, int limit) {
@@ -178,14 +147,14 @@ int pump(RecordingBackend& rec, SPModbus& dev, MeterImage& meter, int limit) {
 }
 
 std::vector<std::uint8_t> read_reply(std::uint8_t slave, const std::vector<std::uint16_t>& registers) {
-  std::vector<std::uint8_t> f{slave, 0x03, static_cast<std::uint8_t>(2 * registers.size())};
+  std::vector<std::uint8_t> f{slave, kReadHoldingRegisters, static_cast<std::uint8_t>(2 * registers.size())};
   for (auto r : registers) put_word(f, r);
   append_crc(f);
   return f;
 }
 
 std::vector<std::uint8_t> exception_reply(std::uint8_t slave, std::uint8_t function, std::uint8_t code) {
-  std::vector<std::uint8_t> f{slave, static_cast<std::uint8_t>(function | 0x80), code};
+  std::vector<std::uint8_t> f{slave, static_cast<std::uint8_t>(function | kExceptionFlag), code};
   append_crc(f);
   return f;
 }

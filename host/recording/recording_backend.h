@@ -3,12 +3,12 @@
 // and a copy of the bytes passed, for tests to read back.
 #include <cstdint>
 #include <deque>
-#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "host/backend.h"
+#include "slave.h"
 
 class SPModbus;
 
@@ -79,18 +79,20 @@ public:
   ScopedBackend& operator=(const ScopedBackend&) = delete;
 };
 
-// A meter as a register image: answers request frames the way the meter
-// does, for functions 3, 6 and 16.
+// The tests' meter: the simulated meter's slave at address 1, serving
+// every register (all 0 until set) and injecting no fault.
 class MeterImage {
 public:
-  std::uint8_t slave = 1;
-  std::map<std::uint16_t, std::uint16_t> registers;
+  MeterImage();
 
-  void set(std::uint16_t reg, std::uint16_t value) { registers[reg] = value; }
-  std::uint16_t get(std::uint16_t reg) const;
+  void set(std::uint16_t reg, std::uint16_t value) { slave_.image().set(reg, value); }
+  std::uint16_t get(std::uint16_t reg) const { return slave_.image().get(reg); }
 
   // The reply frame, CRC included; writes are stored and echoed.
   std::vector<std::uint8_t> reply_to(const std::vector<std::uint8_t>& request);
+
+private:
+  meter_sim::Slave slave_;
 };
 
 // Answers every request frame the back end holds from the meter image and

@@ -1,33 +1,11 @@
-// The host's Modbus RTU master: request framing and reply checks.
+// The host's Modbus RTU master: requests go out through the wire module,
+// and every reply is checked there before the payload handler sees it.
 #include "host/sp_modbus.h"
 
 #include <iostream>
 #include <string>
 
 #include "host/backend.h"
-#include "host/rtu.h"
-
-namespace {
-
-constexpr std::uint8_t kReadHolding = 0x03;
-constexpr std::uint8_t kWriteSingle = 0x06;
-constexpr std::uint8_t kWriteMultiple = 0x10;
-
-std::uint16_t word_at(const unsigned char* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
-
-}  // namespace
-
-// A request frame under construction; fixed capacity, so polling allocates
-// nothing: address, function, 5 header bytes, 2 x 123 values, CRC.
-struct SPModbus::Frame {
-  std::uint8_t bytes[256];
-  unsigned size = 0;
-  void put(unsigned v) { bytes[size++] = static_cast<std::uint8_t>(v & 0xFF); }
-  void put_word(unsigned v) {
-    put(v >> 8);
-    put(v);
-  }
-};
 
 SPModbus::~SPModbus() = default;
 
@@ -43,11 +21,8 @@ SPModbus::PendingRequest SPModbus::Pending() const {
   return pending_;
 }
 
-int SPModbus::send_request(Frame& frame, const PendingRequest& pending) {
-  frame.bytes[0] = slaveAddress_;
-  const std::uint16_t crc = host::crc16(frame.bytes, frame.size);
-  frame.put(crc);
-  frame.put(crc >> 8);
+int SPModbus::send_request(const std::uint8_t* frame, std::size_t length, const PendingRequest& pending) {
+  if (length == 0) return -1;  // outside the Modbus limits
   {
     // The newest request is the one whose reply is expected: a request
     // queued while another is on the line abandons the older one, and its
@@ -56,42 +31,33 @@ int SPModbus::send_request(Frame& frame, const PendingRequest& pending) {
     pending_ = pending;
     pending_.serial = ++serial_;
   }
-  return SendData(frame.bytes, frame.size);
+  return SendData(frame, static_cast<unsigned>(length));
 }
 
+// Frames live on the stack, so polling allocates nothing.
 int SPModbus::modbus_read_registers(int start, int count) {
-  if (start < 0 || start > 0xFFFF || count < 1 || count > static_cast<int>(kResponseRegisters)) return -1;
-  Frame f;
-  f.put(0);  // slave address, filled in on sending
-  f.put(kReadHolding);
-  f.put_word(static_cast<unsigned>(start));
-  f.put_word(static_cast<unsigned>(count));
-  return send_request(f, PendingRequest{kReadHolding, static_cast<std::uint16_t>(start),
-                                        static_cast<std::uint16_t>(count)});
+  if (start < 0 || count < 0) return -1;
+  std::uint8_t f[host::kMaxFrameSize];
+  const auto n = host::build_read_request(f, slaveAddress_, static_cast<unsigned>(start), static_cast<unsigned>(count));
+  return send_request(f, n, PendingRequest{host::kReadHoldingRegisters, static_cast<std::uint16_t>(start),
+                                           static_cast<std::uint16_t>(count)});
 }
 
 int SPModbus::modbus_write_register(int address, int value) {
-  if (address < 0 || address > 0xFFFF) return -1;
-  Frame f;
-  f.put(0);
-  f.put(kWriteSingle);
-  f.put_word(static_cast<unsigned>(address));
-  f.put_word(static_cast<unsigned>(value) & 0xFFFF);
-  return send_request(f, PendingRequest{kWriteSingle, static_cast<std::uint16_t>(address), 1});
+  if (address < 0) return -1;
+  std::uint8_t f[host::kMaxFrameSize];
+  const auto n = host::build_write_single(f, slaveAddress_, static_cast<unsigned>(address),
+                                          static_cast<std::uint16_t>(static_cast<unsigned>(value) & 0xFFFF));
+  return send_request(f, n, PendingRequest{host::kWriteSingleRegister, static_cast<std::uint16_t>(address), 1});
 }
 
 int SPModbus::modbus_write_registers(int address, int count, const std::uint16_t* values) {
-  if (address < 0 || address > 0xFFFF || count < 1 || count > static_cast<int>(kMaxWriteRegisters) || !values)
-    return -1;
-  Frame f;
-  f.put(0);
-  f.put(kWriteMultiple);
-  f.put_word(static_cast<unsigned>(address));
-  f.put_word(static_cast<unsigned>(count));
-  f.put(static_cast<unsigned>(2 * count));
-  for (int i = 0; i < count; ++i) f.put_word(values[i]);
-  return send_request(f, PendingRequest{kWriteMultiple, static_cast<std::uint16_t>(address),
-                                        static_cast<std::uint16_t>(count)});
+  if (address < 0 || count < 0) return -1;
+  std::uint8_t f[host::kMaxFrameSize];
+  const auto n = host::build_write_multiple(f, slaveAddress_, static_cast<unsigned>(address),
+                                            static_cast<unsigned>(count), values);
+  return send_request(f, n, PendingRequest{host::kWriteMultipleRegisters, static_cast<std::uint16_t>(address),
+                                           static_cast<std::uint16_t>(count)});
 }
 
 int SPModbus::reject(const char* why) {
@@ -100,40 +66,31 @@ int SPModbus::reject(const char* why) {
 }
 
 int SPModbus::process(unsigned char* data, unsigned int length) {
-  if (data == nullptr || length < 5) return reject("short frame");
-  if (!host::crc_ok(data, length)) return reject("bad CRC");
-  if (data[0] != slaveAddress_) return reject("reply from another slave");
-
   const PendingRequest pending = Pending();
-  if (pending.function == 0) return reject("no request pending");
+  const host::ReplyCheck check =
+      host::check_reply(host::Request{slaveAddress_, pending.function, pending.address, pending.count}, data, length);
 
   // Frames that do not answer the pending request (a late reply to an
   // abandoned one, say) leave it pending; an answer, good or not, ends it.
-  const bool exception = (data[1] & 0x80) != 0;
-  if ((data[1] & 0x7F) != pending.function) return reject("reply to another function");
-  if (exception) {
+  if (check.verdict == host::ReplyVerdict::exception) {
     consume(pending);
-    return reject(("exception " + std::to_string(data[2])).c_str());
+    return reject(host::describe(check).c_str());
   }
+  if (!check.is_answer()) return reject(host::describe(check).c_str());
+  if (!consume(pending)) return reject("reply to an abandoned request");
 
   unsigned count = 0;
-  if (pending.function == kReadHolding) {
+  if (pending.function == host::kReadHoldingRegisters) {
     count = pending.count;
-    if (data[2] != 2 * count || length != 5 + 2 * count) return reject("register count differs from the request");
-    if (!consume(pending)) return reject("reply to an abandoned request");
-    for (unsigned i = 0; i < count; ++i) response_[i] = word_at(data + 3 + 2 * i);
+    for (unsigned i = 0; i < count; ++i) response_[i] = host::word_at(data + 3 + 2 * i);
+  } else if (pending.function == host::kWriteSingleRegister) {
+    response_[0] = host::word_at(data + 4);  // the value the meter echoed
+    response_[1] = host::word_at(data + 2);
+    count = 1;
   } else {
-    if (length != 8) return reject("write reply of wrong length");
-    if (!consume(pending)) return reject("reply to an abandoned request");
-    if (pending.function == kWriteSingle) {
-      response_[0] = word_at(data + 4);  // the value the meter echoed
-      response_[1] = word_at(data + 2);
-      count = 1;
-    } else {
-      response_[0] = 16;
-      response_[1] = word_at(data + 4);  // the register count the meter echoed
-      count = 2;
-    }
+    response_[0] = host::kWriteMultipleRegisters;
+    response_[1] = host::word_at(data + 4);  // the register count the meter echoed
+    count = 2;
   }
   return process_payload(TAB_REGISTERS, count);
 }

@@ -12,6 +12,7 @@
 
 #include "acquisition/data_block.h"
 #include "host/recording/recording_backend.h"
+#include "host/rtu.h"
 #include "plugin/kvrm4410t_q.h"
 
 namespace kvtest {
@@ -34,7 +35,7 @@ inline std::vector<std::uint8_t> block_bytes(const KVRM4410T_Q& dev) {
 
 // {start, count} of a read request frame.
 inline std::pair<unsigned, unsigned> read_request(const std::vector<std::uint8_t>& frame) {
-  return {static_cast<unsigned>(frame.at(2) << 8 | frame.at(3)), static_cast<unsigned>(frame.at(4) << 8 | frame.at(5))};
+  return {host::word_at(&frame.at(2)), host::word_at(&frame.at(4))};
 }
 
 // Round-completion effects, without the serial traffic.

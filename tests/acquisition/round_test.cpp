@@ -6,7 +6,6 @@
 #include <stdexcept>
 #include <thread>
 
-#include "acquisition/round_completion.h"
 #include "acquisition/round_helpers.h"
 
 namespace {
@@ -124,7 +123,7 @@ TEST_F(Round, PointFilePassOffersTheAnalogReportWithTheDerivedIdAsFallback) {
 }
 
 TEST_F(Round, ThresholdModeRunsTheFourPassesInOrder) {
-  dev.b_mode_ = 5;
+  dev.b_mode_ = kvrm::kThresholdMode;
   dev.upThresholdMap_["A相电压"] = kvrm::ThresholdEntry{"up", 250.0f, 245.0f, false, 1};
   dev.up2ThresholdMap_["A相电压"] = kvrm::ThresholdEntry{"up2", 260.0f, 255.0f, false, 2};
   dev.lowThresholdMap_["A相电压"] = kvrm::ThresholdEntry{"low", 180.0f, 185.0f, false, 3};
@@ -137,14 +136,6 @@ TEST_F(Round, ThresholdModeRunsTheFourPassesInOrder) {
   EXPECT_EQ(rec.calls("batch_check_threshold").at(0).ints[0], 4);  // the passes' rules, batch-checked
   EXPECT_TRUE(dev.rules_.empty());
   EXPECT_EQ(completion_ops(rec).back(), "save_history");
-}
-
-TEST(DerivedId, ReplacesOnlyThePositionsThatExist) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"abcdefghij", "abc6efgh1j"}, {"abcdefghi", "abc6efgh1"}, {"abcdefgh", "abc6efgh"},
-      {"abcd", "abc6"},             {"abc", "abc"},             {"", ""},
-  };
-  for (const auto& [id, derived] : cases) EXPECT_EQ(kvrm::derived_signal_id(id), derived) << id;
 }
 
 TEST_F(Round, ShortSignalIdIsOfferedWithoutWritingPastItsEnd) {
@@ -176,7 +167,7 @@ TEST_F(Round, NonNumericMemberIsSkippedAndTheRoundStillCompletes) {
 }
 
 TEST_F(Round, ListingModeSendsAndStoresWithoutRebuildOrAlarms) {
-  dev.b_mode_ = 3;
+  dev.b_mode_ = kvrm::kListingMode;
   dev.aiSignalMap_["A相电压"] = {"abcdefghij", "UA"};
   testing::internal::CaptureStdout();
   round();
@@ -199,7 +190,7 @@ TEST_F(Round, OtherModesNeitherRebuildNorCheck) {
 }
 
 TEST_F(Round, ThresholdModeRebuildsTheSnapshotAndSkipsThePointFile) {
-  dev.b_mode_ = 5;
+  dev.b_mode_ = kvrm::kThresholdMode;
   dev.aiSignalMap_["A相电压"] = {"abcdefghij", "UA"};
   round();
   ASSERT_TRUE(dev.jsonSnapshot_.isObject());
@@ -227,7 +218,7 @@ public:
 };
 
 TEST_F(Round, RebuildIsCalledWithoutTheMutexInBothAlarmModes) {
-  for (int mode : {1, 5}) {
+  for (int mode : {kvrm::kPointFileMode, kvrm::kThresholdMode}) {
     RebuildProbe probe;
     probe.b_mode_ = mode;
     kvtest::run_round(rec, probe, meter);
@@ -277,7 +268,7 @@ TEST(RoundLock, ThresholdPassesRunUnderTheMutex) {
   host::ScopedBackend scoped(watching);
   KVRM4410T_Q dev;
   watching.dev = &dev;
-  dev.b_mode_ = 5;
+  dev.b_mode_ = kvrm::kThresholdMode;
   dev.upThresholdMap_["A相电压"] = kvrm::ThresholdEntry{"up", 250.0f, 245.0f, false, 1};
   dev.low2ThresholdMap_["B相电压"] = kvrm::ThresholdEntry{"low2", 170.0f, 175.0f, false, 4};
   auto meter = voltage_meter();

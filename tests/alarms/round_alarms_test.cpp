@@ -2,6 +2,7 @@
 // InitSetting, meter values through whole polled rounds.
 #include <gtest/gtest.h>
 
+#include "alarms/round_alarms.h"
 #include "config/config_support.h"
 #include "host/recording/recording_backend.h"
 #include "plugin/kvrm4410t_q.h"
@@ -62,6 +63,14 @@ TEST_F(RoundAlarms, PointFileSignalsReachTheHostServices) {
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].texts, std::vector<std::string>{"0101001001"});
   EXPECT_EQ(reports[0].reals, std::vector<double>{230.10000610351562});
+}
+
+TEST(DerivedId, ReplacesOnlyThePositionsThatExist) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"abcdefghij", "abc6efgh1j"}, {"abcdefghi", "abc6efgh1"}, {"abcdefgh", "abc6efgh"},
+      {"abcd", "abc6"},             {"abc", "abc"},             {"", ""},
+  };
+  for (const auto& [id, derived] : cases) EXPECT_EQ(kvrm::derived_signal_id(id), derived) << id;
 }
 
 }  // namespace

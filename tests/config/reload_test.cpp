@@ -17,7 +17,7 @@ Json::Value threshold_config(int signals) {
     Json::Value& m = config["thresholdSetting"]["m" + std::to_string(i)];
     m["ID"] = i;
     m["SignalName"] = "s" + std::to_string(i);
-    for (const auto& limit : kvrm::kLimits) {
+    for (const auto& limit : kvrm::kLimits<kvrm::ThresholdTables>) {
       m[limit.valueKey] = 10;
       m[limit.recoverKey] = 5;
       m[limit.levelKey] = 1;

@@ -29,10 +29,10 @@ TEST(ThresholdSettings, NumbersAndStringsGiveTheSameEntries) {
            "Up2Value": "260", "Up2ReconverValue": " 255.5", "Up2AlarmLevel": "3",
            "LowValue": "180V", "LowReconverValue": 185, "LowAlarmLevel": "1.9",
            "Low2Value": "x", "Low2ReconverValue": "0.1", "Low2AlarmLevel": -4}})");
-  EXPECT_EQ(tables[0], (ThresholdMap{{"A相电压", ThresholdEntry{"0418001", 250.0f, 245.5f, false, 2}}}));
-  EXPECT_EQ(tables[1], (ThresholdMap{{"A相电压", ThresholdEntry{"0418002", 260.0f, 255.5f, false, 3}}}));
-  EXPECT_EQ(tables[2], (ThresholdMap{{"A相电压", ThresholdEntry{"0418003", 180.0f, 185.0f, false, 1}}}));
-  EXPECT_EQ(tables[3], (ThresholdMap{{"A相电压", ThresholdEntry{"0418004", 0.0f, 0.1f, false, -4}}}));
+  EXPECT_EQ(tables.upThresholdMap_, (ThresholdMap{{"A相电压", ThresholdEntry{"0418001", 250.0f, 245.5f, false, 2}}}));
+  EXPECT_EQ(tables.up2ThresholdMap_, (ThresholdMap{{"A相电压", ThresholdEntry{"0418002", 260.0f, 255.5f, false, 3}}}));
+  EXPECT_EQ(tables.lowThresholdMap_, (ThresholdMap{{"A相电压", ThresholdEntry{"0418003", 180.0f, 185.0f, false, 1}}}));
+  EXPECT_EQ(tables.low2ThresholdMap_, (ThresholdMap{{"A相电压", ThresholdEntry{"0418004", 0.0f, 0.1f, false, -4}}}));
 }
 
 TEST(ThresholdSettings, OnlyCompleteLimitsMakeEntries) {
@@ -41,16 +41,16 @@ TEST(ThresholdSettings, OnlyCompleteLimitsMakeEntries) {
            "Up2Value": 1, "Up2ReconverValue": 1, "Up2AlarmLevel": "",
            "LowValue": 1, "LowReconverValue": null, "LowAlarmLevel": 1,
            "Low2Value": 1, "Low2AlarmLevel": 1}})");
-  EXPECT_EQ(tables[0].size(), 1u);
-  EXPECT_TRUE(tables[1].empty());
-  EXPECT_TRUE(tables[2].empty());
-  EXPECT_TRUE(tables[3].empty());
+  EXPECT_EQ(tables.upThresholdMap_.size(), 1u);
+  EXPECT_TRUE(tables.up2ThresholdMap_.empty());
+  EXPECT_TRUE(tables.lowThresholdMap_.empty());
+  EXPECT_TRUE(tables.low2ThresholdMap_.empty());
 }
 
 TEST(ThresholdSettings, NumericIdGivesItsDecimalText) {
   const auto tables = load(R"({"m": {"ID": 12, "SignalName": "s", "LowValue": 1, "LowReconverValue": 2,
                                      "LowAlarmLevel": 3}})");
-  EXPECT_EQ(std::get<kvrm::kAlarmId>(tables[2].at("s")), "12003");
+  EXPECT_EQ(std::get<kvrm::kAlarmId>(tables.lowThresholdMap_.at("s")), "12003");
 }
 
 TEST(ThresholdSettings, MembersWithoutIdOrNameOrNotObjectsAreSkipped) {
@@ -59,8 +59,8 @@ TEST(ThresholdSettings, MembersWithoutIdOrNameOrNotObjectsAreSkipped) {
                            limit + "}, \"c\": {\"ID\": \"1\", " + limit + "}, \"d\": {\"ID\": \"1\", \"SignalName\": \"\", " +
                            limit + "}, \"e\": [1], \"f\": \"text\", \"g\": {\"ID\": \"1\", \"SignalName\": \"ok\", " + limit +
                            "}}");
-  EXPECT_EQ(tables[0].size(), 1u);
-  EXPECT_EQ(tables[0].count("ok"), 1u);
+  EXPECT_EQ(tables.upThresholdMap_.size(), 1u);
+  EXPECT_EQ(tables.upThresholdMap_.count("ok"), 1u);
 }
 
 // Members are visited in ascending member name; the later one wins limit by
@@ -70,8 +70,8 @@ TEST(ThresholdSettings, SameSignalNameLaterMemberWinsLimitByLimit) {
     "b": {"ID": "B", "SignalName": "s", "UpValue": 2, "UpReconverValue": 2, "UpAlarmLevel": 2},
     "a": {"ID": "A", "SignalName": "s", "UpValue": 1, "UpReconverValue": 1, "UpAlarmLevel": 1,
           "LowValue": 1, "LowReconverValue": 1, "LowAlarmLevel": 1}})");
-  EXPECT_EQ(std::get<kvrm::kAlarmId>(tables[0].at("s")), "B001");
-  EXPECT_EQ(std::get<kvrm::kAlarmId>(tables[2].at("s")), "A003");
+  EXPECT_EQ(std::get<kvrm::kAlarmId>(tables.upThresholdMap_.at("s")), "B001");
+  EXPECT_EQ(std::get<kvrm::kAlarmId>(tables.lowThresholdMap_.at("s")), "A003");
 }
 
 TEST(ThresholdSettings, ArrayWhereATextIsNeededStopsWithTheEntriesSoFar) {
@@ -82,8 +82,8 @@ TEST(ThresholdSettings, ArrayWhereATextIsNeededStopsWithTheEntriesSoFar) {
           "LowValue": [1], "LowReconverValue": 1, "LowAlarmLevel": 1},
     "c": {"ID": "C", "SignalName": "s3", "UpValue": 1, "UpReconverValue": 1, "UpAlarmLevel": 1}})");
   EXPECT_THROW(kvrm::load_thresholds(setting, tables), Json::LogicError);
-  EXPECT_EQ(tables[0].size(), 2u);  // a and the Up limit of b
-  EXPECT_EQ(tables[0].count("s3"), 0u);
+  EXPECT_EQ(tables.upThresholdMap_.size(), 2u);  // a and the Up limit of b
+  EXPECT_EQ(tables.upThresholdMap_.count("s3"), 0u);
   // A limit with a null key is not read any further, so its array is harmless.
   EXPECT_NO_THROW(load(R"({"a": {"ID": "A", "SignalName": "s", "UpValue": [1], "UpAlarmLevel": 1}})"));
 }

@@ -92,6 +92,16 @@ TEST_F(ControlWrite, RejectedReplyLeavesTheWritePending) {
   EXPECT_EQ(outcome(), -1);
 }
 
+TEST_F(ControlWrite, ReplyNamingAnotherRegisterIsNotJudged) {
+  // Right value, wrong register: not the echo of this write.
+  write_single(0x0102, 7);
+  rec.take_frame();
+  EXPECT_EQ(deliver(with_crc({1, 0x06, 0x01, 0x03, 0, 7})), 0);
+  EXPECT_EQ(rec.count("modbus_error"), 1u);
+  EXPECT_EQ(rec.count("reset"), 0u);
+  EXPECT_EQ(outcome(), -1);
+}
+
 TEST_F(ControlWrite, SecondSingleWriteBeforeTheReplyIsWhatTheReplyIsJudgedBy) {
   write_single(0x0102, 5);
   write_single(0x0102, 9);

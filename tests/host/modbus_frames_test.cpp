@@ -1,5 +1,6 @@
 // The host's Modbus layer: request framing and the checks that decide
 // whether a reply reaches the payload handler or the error hook.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,11 @@ TEST(Rtu, CrcMatchesTheModbusCheckValue) {
   EXPECT_EQ(host::crc16(frame, sizeof frame), 0xCDC5);
   const std::uint8_t full[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A, 0xC5, 0xCD};
   EXPECT_TRUE(host::crc_ok(full, sizeof full));
+}
+
+TEST(Rtu, CrcOfTheStandardCheckString) {
+  const std::uint8_t text[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+  EXPECT_EQ(host::crc16(text, sizeof text), 0x4B37);
 }
 
 TEST_F(ModbusFrames, ReadRequestIsOneRtuFrame) {
@@ -140,6 +146,37 @@ TEST_F(ModbusFrames, SingleWriteReplyCarriesTheEchoedValueFirst) {
   deliver(echo);
   ASSERT_EQ(dev.payloads.size(), 1u);
   EXPECT_EQ(dev.payloads[0][0], 0x1234);
+}
+
+// A write reply that names another register answers some other request:
+// it goes to the error hook and the write stays pending for its own echo.
+TEST_F(ModbusFrames, WriteReplyNamingAnotherRegisterIsNoAnswer) {
+  const std::uint16_t values[] = {1, 2};
+  struct Case {
+    const char* name;
+    std::function<void()> send;
+    std::vector<std::uint8_t> other;
+    std::vector<std::uint8_t> own;
+  };
+  const std::vector<Case> cases{
+      {"single", [&] { dev.modbus_write_register(0x0120, 7); }, {1, 0x06, 0x01, 0x21, 0, 7}, {1, 0x06, 0x01, 0x20, 0, 7}},
+      {"multiple", [&] { dev.modbus_write_registers(0x0120, 2, values); }, {1, 0x10, 0x01, 0x1F, 0, 2},
+       {1, 0x10, 0x01, 0x20, 0, 2}},
+  };
+  for (auto c : cases) {
+    SCOPED_TRACE(c.name);
+    dev.errors = 0;
+    dev.payloads.clear();
+    c.send();
+    host::append_crc(c.other);
+    host::append_crc(c.own);
+    EXPECT_EQ(deliver(c.other), 0);
+    EXPECT_EQ(dev.errors, 1);
+    EXPECT_EQ(last_error(), "reply names another register");
+    EXPECT_TRUE(dev.payloads.empty());
+    EXPECT_EQ(deliver(c.own), 7);
+    EXPECT_EQ(dev.payloads.size(), 1u);
+  }
 }
 
 TEST_F(ModbusFrames, MultipleWriteReplyCarries16AndTheEchoedCount) {

@@ -24,28 +24,26 @@ std::vector<std::uint8_t> frame(std::vector<std::uint8_t> body) {
   return body;
 }
 
+// Frames built by hand: the tests also send requests outside the limits.
+std::vector<std::uint8_t> request(std::uint8_t slave, std::uint8_t function, unsigned first, unsigned second) {
+  std::vector<std::uint8_t> f{slave, function};
+  host::put_word(f, first);
+  host::put_word(f, second);
+  return f;
+}
+
 std::vector<std::uint8_t> read_request(unsigned start, unsigned count, std::uint8_t slave = 1) {
-  return frame({slave, 3, static_cast<std::uint8_t>(start >> 8), static_cast<std::uint8_t>(start & 0xFF),
-                static_cast<std::uint8_t>(count >> 8), static_cast<std::uint8_t>(count & 0xFF)});
+  return frame(request(slave, host::kReadHoldingRegisters, start, count));
 }
 
 std::vector<std::uint8_t> write_one(unsigned address, unsigned value, std::uint8_t slave = 1) {
-  return frame({slave, 6, static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address & 0xFF),
-                static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value & 0xFF)});
+  return frame(request(slave, host::kWriteSingleRegister, address, value));
 }
 
 std::vector<std::uint8_t> write_many(unsigned address, const std::vector<std::uint16_t>& values) {
-  std::vector<std::uint8_t> f{1,
-                              16,
-                              static_cast<std::uint8_t>(address >> 8),
-                              static_cast<std::uint8_t>(address & 0xFF),
-                              0,
-                              static_cast<std::uint8_t>(values.size()),
-                              static_cast<std::uint8_t>(2 * values.size())};
-  for (std::uint16_t v : values) {
-    f.push_back(static_cast<std::uint8_t>(v >> 8));
-    f.push_back(static_cast<std::uint8_t>(v & 0xFF));
-  }
+  std::vector<std::uint8_t> f = request(1, host::kWriteMultipleRegisters, address, static_cast<unsigned>(values.size()));
+  f.push_back(static_cast<std::uint8_t>(2 * values.size()));
+  for (std::uint16_t v : values) host::put_word(f, v);
   return frame(f);
 }
 
@@ -62,7 +60,7 @@ Slave static_slave(FaultPlan plan = {}) {
   return Slave(1, image, false, plan);
 }
 
-unsigned word(const std::vector<std::uint8_t>& f, std::size_t at) { return static_cast<unsigned>((f[at] << 8) | f[at + 1]); }
+unsigned word(const std::vector<std::uint8_t>& f, std::size_t at) { return host::word_at(&f.at(at)); }
 
 struct RangeCase {
   unsigned start;

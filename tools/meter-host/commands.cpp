@@ -3,12 +3,11 @@
 #include <cstring>
 
 #include "cli_number.h"
+#include "host/rtu.h"
 
 namespace meter_host {
 
 namespace {
-
-constexpr std::size_t kMaxWriteValues = 123;
 
 std::string trim(const std::string& s) {
   const auto b = s.find_first_not_of(" \t\r\n");
@@ -17,7 +16,7 @@ std::string trim(const std::string& s) {
   return s.substr(b, e - b + 1);
 }
 
-void put_word(std::vector<unsigned char>& out, std::uint16_t w) {
+void put_input_word(std::vector<unsigned char>& out, std::uint16_t w) {
   unsigned char b[sizeof w];
   std::memcpy(b, &w, sizeof w);
   out.insert(out.end(), b, b + sizeof w);
@@ -51,8 +50,8 @@ std::optional<WriteCommand> parse_write_command(const std::string& text, std::st
     if (comma == std::string::npos) break;
     rest.erase(0, comma + 1);
   }
-  if (cmd.values.size() > kMaxWriteValues) {
-    *error = "at most 123 values fit one write";
+  if (cmd.values.size() > host::kMaxWriteRegisters) {
+    *error = "at most " + std::to_string(host::kMaxWriteRegisters) + " values fit one write";
     return std::nullopt;
   }
   if (cmd.address + cmd.values.size() - 1 > 0xFFFF) {
@@ -77,9 +76,9 @@ std::optional<IoctlCommand> parse_ioctl_command(const std::string& text, std::st
 
 IoRequest write_request(const WriteCommand& cmd) {
   IoRequest r;
-  r.code = cmd.values.size() == 1 ? kWriteOneCode : kWriteManyCode;
-  put_word(r.input, cmd.address);
-  for (std::uint16_t v : cmd.values) put_word(r.input, v);
+  r.code = cmd.values.size() == 1 ? kvrm::kWriteRegister : kvrm::kWriteRegisters;
+  put_input_word(r.input, cmd.address);
+  for (std::uint16_t v : cmd.values) put_input_word(r.input, v);
   return r;
 }
 

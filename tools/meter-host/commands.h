@@ -6,12 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "control/command_codes.h"
+
 namespace meter_host {
 
-// Codes of the driver's commands that the host uses.
-constexpr int kWriteOneCode = 206;
-constexpr int kWriteManyCode = 210;
-constexpr int kSnapshotCode = 801;
 // A code the driver does not handle: it answers with the last write outcome.
 constexpr int kOutcomeCode = 1;
 
@@ -26,7 +24,7 @@ struct IoctlCommand {
 };
 
 // "ADDR=VALUE[,VALUE...]": decimal or 0x-hexadecimal numbers; values are
-// 0..65535 or -32768..-1 (their two's complement); at most 123 of them.
+// 0..65535 or -32768..-1 (their two's complement); at most host::kMaxWriteRegisters of them.
 std::optional<WriteCommand> parse_write_command(const std::string& text, std::string* error);
 // "CODE[=TEXT]": the code and the input text handed over as it stands.
 std::optional<IoctlCommand> parse_ioctl_command(const std::string& text, std::string* error);

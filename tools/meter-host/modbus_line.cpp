@@ -5,6 +5,7 @@
 
 #include <modbus/modbus.h>
 
+#include "host/rtu.h"
 #include "line_timing.h"
 
 namespace meter_host {
@@ -75,14 +76,14 @@ Exchange ModbusLine::exchange(const std::vector<std::uint8_t>& frame) {
 
 std::string describe_request(const std::vector<std::uint8_t>& f) {
   if (f.size() < 6) return "short frame";
-  const unsigned a = static_cast<unsigned>((f[2] << 8) | f[3]);
-  const unsigned b = static_cast<unsigned>((f[4] << 8) | f[5]);
+  const unsigned a = host::word_at(&f[2]);
+  const unsigned b = host::word_at(&f[4]);
   switch (f[1]) {
-    case 0x03:
+    case host::kReadHoldingRegisters:
       return "read " + std::to_string(a) + "+" + std::to_string(b);
-    case 0x06:
+    case host::kWriteSingleRegister:
       return "write " + std::to_string(a) + "=" + std::to_string(b);
-    case 0x10:
+    case host::kWriteMultipleRegisters:
       return "write " + std::to_string(a) + "+" + std::to_string(b);
     default:
       return "function " + std::to_string(f[1]);

@@ -2,13 +2,10 @@
 
 #include <exception>
 
+#include "host/rtu.h"
 #include "host/sp_modbus.h"
 
 namespace meter_host {
-
-namespace {
-constexpr std::uint8_t kReadHolding = 0x03;
-}
 
 SerialWorker::SerialWorker(SPModbus& device, std::mutex& deviceMutex, ModbusLine& line, Log& log)
     : device_(device), deviceMutex_(deviceMutex), line_(line), log_(log) {}
@@ -107,7 +104,7 @@ void SerialWorker::run() {
     if (stop_) return;
     // A refresh supersedes the rest of an abandoned round, but not a
     // command's write that waits to go out.
-    if (refreshWanted_ && (!pending_ || pending_->frame[1] == kReadHolding)) {
+    if (refreshWanted_ && (!pending_ || pending_->frame[1] == host::kReadHoldingRegisters)) {
       const unsigned round = *refreshWanted_;
       refreshWanted_.reset();
       busy_ = true;
@@ -117,7 +114,7 @@ void SerialWorker::run() {
     } else {
       const Pending p = std::move(*pending_);
       pending_.reset();
-      if (p.frame.size() > 1 && p.frame[1] != kReadHolding && refreshed_ != completed_)
+      if (p.frame.size() > 1 && p.frame[1] != host::kReadHoldingRegisters && refreshed_ != completed_)
         failure_ = describe_request(p.frame) + " took over the line";
       inFlight_ = describe_request(p.frame);
       busy_ = true;
@@ -138,7 +135,7 @@ void SerialWorker::refresh(unsigned round) {
     // Decided again under the device lock: a command may have queued a
     // write since, and the refresh would drop it.
     std::lock_guard<std::mutex> lock(mutex_);
-    if (pending_ && pending_->frame[1] != kReadHolding) {
+    if (pending_ && pending_->frame[1] != host::kReadHoldingRegisters) {
       if (!refreshWanted_) refreshWanted_ = round;
       return;
     }

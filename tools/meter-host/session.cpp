@@ -11,7 +11,7 @@ namespace {
 // Commands that take over the driver's request state run between two
 // replies, never during one; the snapshot commands take the driver's own
 // lock and run at any time, as on the real host.
-bool takes_over_the_line(int code) { return code != kSnapshotCode && code != 803; }
+bool takes_over_the_line(int code) { return code != kvrm::kSnapshotText && code != kvrm::kSnapshotAddress; }
 
 constexpr std::size_t kOutputCapacity = 64 * 1024;
 
@@ -109,9 +109,9 @@ IoctlOutcome Session::call(int code, const void* in, int inLen, std::size_t capa
 }
 
 std::optional<std::string> Session::snapshot(std::string* error) {
-  IoctlOutcome r = call(kSnapshotCode, nullptr, 0, kOutputCapacity);
+  IoctlOutcome r = call(kvrm::kSnapshotText, nullptr, 0, kOutputCapacity);
   if (r.result == -1 && r.outLenRet > static_cast<int>(kOutputCapacity))
-    r = call(kSnapshotCode, nullptr, 0, static_cast<std::size_t>(r.outLenRet));
+    r = call(kvrm::kSnapshotText, nullptr, 0, static_cast<std::size_t>(r.outLenRet));
   if (r.result != 0) {
     *error = "command 801 answered " + std::to_string(r.result);
     return std::nullopt;

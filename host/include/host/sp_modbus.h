@@ -6,16 +6,15 @@
 #include <cstdint>
 #include <mutex>
 
+#include "host/rtu.h"
 #include "host/smd_spdevice.h"
 
 class SPModbus : public SMDSPDevice {
 public:
   enum tab_type { TAB_BITS = 0, TAB_INPUT_BITS = 1, TAB_REGISTERS = 2, TAB_INPUT_REGISTERS = 3 };
 
-  // The largest read that Modbus allows.
-  static constexpr unsigned kResponseRegisters = 125;
-  // The largest write that Modbus allows.
-  static constexpr unsigned kMaxWriteRegisters = 123;
+  // The response buffer holds the largest read.
+  static constexpr unsigned kResponseRegisters = host::kMaxReadRegisters;
 
   ~SPModbus() override;
 
@@ -50,8 +49,7 @@ public:
   std::uint16_t response_[kResponseRegisters] = {};
 
 private:
-  struct Frame;
-  int send_request(Frame& frame, const PendingRequest& pending);
+  int send_request(const std::uint8_t* frame, std::size_t length, const PendingRequest& pending);
   int reject(const char* why);
   bool consume(const PendingRequest& seen);
 

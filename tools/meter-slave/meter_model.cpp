@@ -108,11 +108,11 @@ void MeterModel::update(RegisterImage& image, unsigned start, unsigned count, do
     for (unsigned t = 0; t < kTariffShare.size(); ++t) {
       const double e = energy(g, t, elapsed);
       // Counters only ever step up: truncate rather than round.
-      const unsigned low = t < 5 ? 256 + 10 * g + 2 * t : 422 + 2 * g;
+      const unsigned low = t < 5 ? kvrm::kImageAFirst + 10 * g + 2 * t : 422 + 2 * g;
       if (overlaps(start, count, low, 2)) image.set_live_int32(low, to_int32(std::floor(e * 100)));
       const unsigned high = 444 + 12 * g + 2 * t;
       if (overlaps(start, count, high, 2)) image.set_live_int32(high, to_int32(std::floor(e * 1000)));
-      const unsigned ratio = t < 5 ? 39424 + 10 * g + 2 * t : 39624 + 2 * g;
+      const unsigned ratio = t < 5 ? kvrm::kImageBFirst + 10 * g + 2 * t : kvrm::kImageCFirst + 2 * g;
       if (overlaps(start, count, ratio, 2)) image.set_live_float(ratio, static_cast<float>(e) * kRatio);
     }
   }

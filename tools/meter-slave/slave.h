@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "host/rtu.h"
 #include "meter_model.h"
 #include "register_image.h"
 
@@ -25,16 +26,16 @@ struct FaultPlan {
   unsigned after = 0;  // requests answered normally before the fault starts
   unsigned count = 0;  // requests that suffer it; 0: all from then on
   std::chrono::milliseconds slowDelay{2000};
-  std::uint8_t exceptionCode = 4;  // server device failure
+  std::uint8_t exceptionCode = host::kServerDeviceFailure;
 
   // Whether the request with this number (counted from 1) suffers it.
   bool hits(unsigned request) const;
 };
 
 // Modbus exception codes the meter answers with.
-constexpr std::uint8_t kIllegalFunction = 1;
-constexpr std::uint8_t kIllegalAddress = 2;
-constexpr std::uint8_t kIllegalValue = 3;
+using host::kIllegalAddress;
+using host::kIllegalFunction;
+using host::kIllegalValue;
 
 struct Reply {
   std::vector<std::uint8_t> frame;  // whole RTU frame with CRC; empty: no reply
@@ -54,6 +55,7 @@ public:
   Reply handle(const std::uint8_t* adu, std::size_t length, double elapsed);
 
   const RegisterImage& image() const { return image_; }
+  RegisterImage& image() { return image_; }
   unsigned requests() const { return requests_; }
 
 private:

@@ -1,11 +1,13 @@
 #pragma once
-// Pure pieces of round completion: which alarm work a mode asks for, the
-// alarm id derived from a point-file signal id, and which snapshot members
-// the point-file pass can offer to the alarm services.
+// The alarm work of a completed round: which work the operating mode asks
+// for, the alarm id derived from a point-file signal id, and which
+// snapshot members the point-file pass can offer to the alarm services.
 #include <optional>
 #include <string>
 
 #include <json/value.h>
+
+#include "config/modes.h"
 
 namespace kvrm {
 
@@ -16,7 +18,9 @@ enum class RoundAlarms {
 };
 
 constexpr RoundAlarms round_alarms(int mode) {
-  return mode == 1 ? RoundAlarms::PointFile : mode == 5 ? RoundAlarms::Thresholds : RoundAlarms::None;
+  return mode == kPointFileMode ? RoundAlarms::PointFile
+         : mode == kThresholdMode ? RoundAlarms::Thresholds
+                                  : RoundAlarms::None;
 }
 
 // The signal id with its fourth character made '6' and its ninth '1'. A

@@ -3,11 +3,13 @@
 // every register a 16-bit value. Registers set from a file or written by a
 // master are pinned: the live model no longer moves them.
 #include <array>
-#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
+
+#include "acquisition/data_block.h"
 
 namespace meter_sim {
 
@@ -16,15 +18,32 @@ struct RegisterBlock {
   std::uint16_t last;
 };
 
-constexpr std::array<RegisterBlock, 3> kBlocks{{{256, 575}, {39424, 39533}, {39624, 39645}}};
-constexpr std::size_t kRegisterCount = 452;
+// The blocks that the driver reads.
+constexpr std::array<RegisterBlock, 3> kBlocks{{{kvrm::kImageAFirst, kvrm::kImageALast},
+                                                {kvrm::kImageBFirst, kvrm::kImageBLast},
+                                                {kvrm::kImageCFirst, kvrm::kImageCLast}}};
+
+constexpr std::size_t block_registers() {
+  std::size_t n = 0;
+  for (const RegisterBlock& b : kBlocks) n += static_cast<std::size_t>(b.last - b.first + 1);
+  return n;
+}
+constexpr std::size_t kRegisterCount = block_registers();
 
 // True when registers start .. start+count-1 all lie in one block.
 bool served(unsigned start, unsigned count);
 
 class RegisterImage {
 public:
-  RegisterImage() { values_.fill(0); }
+  // The meter's three blocks, all 0.
+  RegisterImage() : RegisterImage(false) {}
+  // Every register 0..65535, all 0: a meter that answers whatever a test
+  // asks of it.
+  static RegisterImage every_register() { return RegisterImage(true); }
+
+  // True when registers start .. start+count-1 are all served and, for
+  // the meter's own image, lie in one block.
+  bool serves(unsigned start, unsigned count) const;
 
   // Registers outside the blocks read as 0 and ignore writes.
   std::uint16_t get(unsigned reg) const;
@@ -39,10 +58,12 @@ public:
   void set_live_float(unsigned reg, float value);         // low half first
 
 private:
-  static std::size_t index(unsigned reg);  // kRegisterCount when not served
+  explicit RegisterImage(bool everyRegister);
+  std::size_t index(unsigned reg) const;  // values_.size() when not served
 
-  std::array<std::uint16_t, kRegisterCount> values_;
-  std::bitset<kRegisterCount> pinned_;
+  bool everyRegister_;
+  std::vector<std::uint16_t> values_;
+  std::vector<bool> pinned_;
 };
 
 // Reads an image file: one JSON object whose member names are decimal

@@ -17,36 +17,47 @@ bool served(unsigned start, unsigned count) {
   return false;
 }
 
-std::size_t RegisterImage::index(unsigned reg) {
+RegisterImage::RegisterImage(bool everyRegister)
+    : everyRegister_(everyRegister),
+      values_(everyRegister ? 0x10000 : kRegisterCount, 0),
+      pinned_(values_.size(), false) {}
+
+bool RegisterImage::serves(unsigned start, unsigned count) const {
+  if (!everyRegister_) return served(start, count);
+  return count > 0 && start + count - 1 < values_.size();
+}
+
+std::size_t RegisterImage::index(unsigned reg) const {
+  if (everyRegister_) return reg < values_.size() ? reg : values_.size();
   std::size_t base = 0;
   for (const RegisterBlock& b : kBlocks) {
     if (reg >= b.first && reg <= b.last) return base + (reg - b.first);
     base += static_cast<std::size_t>(b.last - b.first + 1);
   }
-  return kRegisterCount;
+  return values_.size();
 }
 
 std::uint16_t RegisterImage::get(unsigned reg) const {
   const std::size_t i = index(reg);
-  return i < kRegisterCount ? values_[i] : 0;
+  return i < values_.size() ? values_[i] : 0;
 }
 
 void RegisterImage::set(unsigned reg, std::uint16_t value) {
   const std::size_t i = index(reg);
-  if (i == kRegisterCount) return;
+  if (i == values_.size()) return;
   values_[i] = value;
-  pinned_.set(i);
+  pinned_[i] = true;
 }
 
 void RegisterImage::set_live(unsigned reg, std::uint16_t value) {
   const std::size_t i = index(reg);
-  if (i == kRegisterCount || pinned_.test(i)) return;
+  if (i == values_.size() || pinned_[i]) return;
   values_[i] = value;
 }
 
 bool RegisterImage::pinned(unsigned reg) const {
   const std::size_t i = index(reg);
-  return i < kRegisterCount && pinned_.test(i);
+  return i < values_.size() && pinned_[i];
 }
 
 void RegisterImage::set_live_int32(unsigned reg, std::int32_t value) {

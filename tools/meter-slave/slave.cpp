@@ -8,17 +8,11 @@ namespace meter_sim {
 
 namespace {
 
-constexpr std::uint8_t kReadHolding = 0x03;
-constexpr std::uint8_t kWriteSingle = 0x06;
-constexpr std::uint8_t kWriteMultiple = 0x10;
-constexpr std::uint8_t kBroadcast = 0;
-
-unsigned word_at(const std::uint8_t* p) { return static_cast<unsigned>((p[0] << 8) | p[1]); }
-
-void put_word(std::vector<std::uint8_t>& f, unsigned v) {
-  f.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
-  f.push_back(static_cast<std::uint8_t>(v & 0xFF));
-}
+using host::kReadHoldingRegisters;
+using host::kWriteMultipleRegisters;
+using host::kWriteSingleRegister;
+using host::put_word;
+using host::word_at;
 
 struct FaultName {
   Fault fault;
@@ -51,7 +45,7 @@ Slave::Slave(std::uint8_t address, RegisterImage image, bool live, FaultPlan pla
     : address_(address), image_(std::move(image)), live_(live), plan_(plan) {}
 
 std::vector<std::uint8_t> Slave::exception(std::uint8_t function, std::uint8_t code) const {
-  std::vector<std::uint8_t> f{address_, static_cast<std::uint8_t>(function | 0x80), code};
+  std::vector<std::uint8_t> f{address_, static_cast<std::uint8_t>(function | host::kExceptionFlag), code};
   host::append_crc(f);
   return f;
 }
@@ -64,25 +58,25 @@ std::vector<std::uint8_t> Slave::answer(const std::uint8_t* adu, std::size_t len
   const unsigned count = length >= 6 ? word_at(adu + 4) : 0;
   std::vector<std::uint8_t> f{address_, function};
 
-  if (function == kReadHolding && length == 8) {
+  if (function == kReadHoldingRegisters && length == 8) {
     *note = "read " + std::to_string(address) + "+" + std::to_string(count);
-    if (count < 1 || count > 125) return exception(function, kIllegalValue);
-    if (!served(address, count)) return exception(function, kIllegalAddress);
+    if (count < 1 || count > host::kMaxReadRegisters) return exception(function, kIllegalValue);
+    if (!image_.serves(address, count)) return exception(function, kIllegalAddress);
     if (live_) model_.update(image_, address, count, elapsed);
     f.push_back(static_cast<std::uint8_t>(2 * count));
     for (unsigned r = address; r < address + count; ++r) put_word(f, image_.get(r));
-  } else if (function == kWriteSingle && length == 8) {
+  } else if (function == kWriteSingleRegister && length == 8) {
     *note = "write " + std::to_string(address) + "=" + std::to_string(count);
-    if (!served(address, 1)) return exception(function, kIllegalAddress);
+    if (!image_.serves(address, 1)) return exception(function, kIllegalAddress);
     image_.set(address, static_cast<std::uint16_t>(count));
     const bool wrong = plan_.kind == Fault::wrong_echo && plan_.hits(requests_);
     put_word(f, address);
     put_word(f, wrong ? (count + 1) & 0xFFFF : count);
-  } else if (function == kWriteMultiple && length >= 9) {
+  } else if (function == kWriteMultipleRegisters && length >= 9) {
     *note = "write " + std::to_string(address) + "+" + std::to_string(count);
-    if (count < 1 || count > 123 || adu[6] != 2 * count || length != 9 + 2 * count)
+    if (count < 1 || count > host::kMaxWriteRegisters || adu[6] != 2 * count || length != 9 + 2 * count)
       return exception(function, kIllegalValue);
-    if (!served(address, count)) return exception(function, kIllegalAddress);
+    if (!image_.serves(address, count)) return exception(function, kIllegalAddress);
     for (unsigned i = 0; i < count; ++i)
       image_.set(address + i, static_cast<std::uint16_t>(word_at(adu + 7 + 2 * i)));
     const bool wrong = plan_.kind == Fault::wrong_echo && plan_.hits(requests_);
@@ -102,13 +96,13 @@ Reply Slave::handle(const std::uint8_t* adu, std::size_t length, double elapsed)
     r.note = "garbled request ignored";
     return r;
   }
-  if (adu[0] != address_ && adu[0] != kBroadcast) {
+  if (adu[0] != address_ && adu[0] != host::kBroadcastAddress) {
     r.note = "request for slave " + std::to_string(adu[0]) + " ignored";
     return r;
   }
   const unsigned n = ++requests_;
   const bool hit = plan_.hits(n);
-  r.faulted = hit && (plan_.kind != Fault::wrong_echo || adu[1] == kWriteSingle || adu[1] == kWriteMultiple);
+  r.faulted = hit && (plan_.kind != Fault::wrong_echo || adu[1] == kWriteSingleRegister || adu[1] == kWriteMultipleRegisters);
   if (hit && plan_.kind == Fault::no_reply) {
     r.note = "request " + std::to_string(n) + ": lost (no-reply)";
     return r;
@@ -116,7 +110,7 @@ Reply Slave::handle(const std::uint8_t* adu, std::size_t length, double elapsed)
   std::string what;
   std::vector<std::uint8_t> frame = answer(adu, length, elapsed, &what);
   r.note = "request " + std::to_string(n) + ": " + what;
-  if (adu[0] == kBroadcast) {
+  if (adu[0] == host::kBroadcastAddress) {
     r.note += " (broadcast, no reply)";
     return r;
   }
@@ -135,7 +129,7 @@ Reply Slave::handle(const std::uint8_t* adu, std::size_t length, double elapsed)
         r.note += " (slow: holding the reply for " + std::to_string(plan_.slowDelay.count()) + " ms)";
         break;
       case Fault::wrong_echo:
-        if (adu[1] == kWriteSingle || adu[1] == kWriteMultiple) r.note += " (wrong-echo)";
+        if (adu[1] == kWriteSingleRegister || adu[1] == kWriteMultipleRegisters) r.note += " (wrong-echo)";
         break;
       case Fault::none:
       case Fault::no_reply:

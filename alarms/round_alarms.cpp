@@ -1,4 +1,4 @@
-#include "acquisition/round_completion.h"
+#include "alarms/round_alarms.h"
 
 namespace kvrm {
 
