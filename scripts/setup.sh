@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
-# Installs every Debian package the project needs: native toolchain and
-# libraries, the armhf cross toolchain with its libraries, and qemu-user.
+# Installs the Debian packages the project needs, by purpose:
+#   native   build the plug-in, the host library and the tools (./run demo)
+#   test     the test and benchmark libraries, the packaging tools
+#   cross    the armhf cross toolchain with its libraries, and qemu-user
+#   fuzz     clang with libFuzzer
+#   plot     what the history tool plots with
+# Usage: scripts/setup.sh [PURPOSE...]   (none: all of them)
 # Idempotent: when everything is present it only checks (well under a
 # second) and prints nothing. Otherwise it refreshes the package lists once
 # and installs what is missing.
@@ -9,20 +14,52 @@ set -euo pipefail
 native_pkgs=(
   build-essential cmake pkg-config
   libboost-dev libboost-date-time-dev libboost-system-dev
-  libjsoncpp-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libmodbus-dev libsqlite3-dev sqlite3 mbpoll
+  libjsoncpp-dev libmodbus-dev libsqlite3-dev
+)
+test_pkgs=(
+  libgtest-dev libgmock-dev googletest libbenchmark-dev sqlite3 mbpoll
+  dpkg-dev file
 )
 cross_pkgs=(
   crossbuild-essential-armhf qemu-user
   libboost-dev:armhf libboost-date-time-dev:armhf libboost-system-dev:armhf
   libjsoncpp-dev:armhf libgtest-dev:armhf libgmock-dev:armhf
+  libmodbus-dev:armhf libsqlite3-dev:armhf
 )
+fuzz_pkgs=(clang libclang-rt-dev)
+plot_pkgs=(gnuplot-nox)
 
-# Prints the packages of "$@" that are not fully installed.
+purposes=("$@")
+[ ${#purposes[@]} -gt 0 ] || purposes=(native test cross fuzz plot)
+
+wanted=()
+cross=0
+for p in "${purposes[@]}"; do
+  case $p in
+    native) wanted+=("${native_pkgs[@]}") ;;
+    test)   wanted+=("${test_pkgs[@]}") ;;
+    cross)  wanted+=("${cross_pkgs[@]}"); cross=1 ;;
+    fuzz)   wanted+=("${fuzz_pkgs[@]}") ;;
+    plot)   wanted+=("${plot_pkgs[@]}") ;;
+    *) echo "setup: unknown purpose '$p' (native test cross fuzz plot)" >&2; exit 2 ;;
+  esac
+done
+
+# Prints the packages of "$@" that are not fully installed; one query for
+# all of them, as this runs before every build.
 missing() {
-  local p
+  local native line p
+  native=$(dpkg --print-architecture)
+  declare -A installed=()
+  while IFS= read -r line; do
+    installed[${line%% *}]=1
+  done < <(dpkg-query -W -f='${Package}:${Architecture} ${Status}\n' "$@" 2>/dev/null |
+           grep ' install ok installed$')
   for p in "$@"; do
-    dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$' || echo "$p"
+    case $p in
+      *:*) [ -n "${installed[$p]:-}" ] || echo "$p" ;;
+      *) [ -n "${installed[$p:$native]:-}" ] || [ -n "${installed[$p:all]:-}" ] || echo "$p" ;;
+    esac
   done
 }
 
@@ -52,14 +89,15 @@ quiet() {
 
 # The :armhf packages need the foreign architecture, which takes effect at
 # the next list refresh (always done below, as those packages are missing).
-if ! dpkg --print-foreign-architectures | grep -qx armhf; then
+if [ "$cross" = 1 ] && ! dpkg --print-foreign-architectures | grep -qx armhf; then
   as_root dpkg --add-architecture armhf
 fi
 
-todo=$(missing "${native_pkgs[@]}" "${cross_pkgs[@]}")
+todo=$(missing "${wanted[@]}" | sort -u)
 if [ -n "$todo" ]; then
+  n=$(wc -w <<<"$todo")
   # shellcheck disable=SC2086
-  echo "setup: installing" $todo
+  echo "setup: installing $n package(s):" $todo
   quiet apt-get update -q
   # shellcheck disable=SC2086
   quiet apt-get install -y -q --no-install-recommends -o Acquire::Retries=3 $todo

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <initializer_list>
 #include <system_error>
 
 namespace meter_host {
@@ -48,21 +49,24 @@ void Plugin::destroy_device() { device_.reset(); }
 
 namespace {
 
-std::string beside_program(const char* name) {
+// The first of the given paths, relative to this program's folder, that
+// exists: the installed layout first, then the build tree's. Falls back to
+// the first one so that the error names where it was looked for.
+std::string beside_program(std::initializer_list<const char*> relative) {
   std::error_code ec;
   const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string(name) : (self.parent_path() / name).string();
-}
-
-std::string existing_or_beside(const char* built, const char* name) {
-  std::error_code ec;
-  if (std::filesystem::exists(built, ec)) return built;
-  return beside_program(name);
+  if (ec) return *relative.begin();
+  const auto dir = self.parent_path();
+  for (const char* r : relative) {
+    const auto candidate = (dir / r).lexically_normal();
+    if (std::filesystem::exists(candidate, ec)) return candidate.string();
+  }
+  return (dir / *relative.begin()).lexically_normal().string();
 }
 
 }  // namespace
 
-std::string default_plugin_path() { return existing_or_beside(METER_HOST_PLUGIN, "libkvrm4410t_q.so"); }
-std::string default_sim_path() { return existing_or_beside(METER_HOST_SIM, "meter-sim"); }
+std::string default_plugin_path() { return beside_program({METER_HOST_PLUGIN_INSTALLED, METER_HOST_PLUGIN_BUILT}); }
+std::string default_sim_path() { return beside_program({METER_HOST_SIM_INSTALLED, METER_HOST_SIM_BUILT}); }
 
 }  // namespace meter_host
