@@ -74,3 +74,18 @@ TEST(FloatText, RandomBitPatternsAsBefore) {
   }
   EXPECT_EQ(differing, 0);
 }
+
+TEST(FloatText, MeterLikeValuesAndExactTiesAsBefore) {
+  // Readings with few decimals, and binary fractions whose tenth digit is
+  // an exact 5 (rounded to even), in every fixed-notation magnitude.
+  for (int i = -300000; i <= 300000; i += 7) {
+    for (float d : {1.0f, 10.0f, 100.0f, 1000.0f, 8.0f, 1024.0f}) {
+      const float v = static_cast<float>(i) / d;
+      ASSERT_EQ(kvrm::float_text(v), lexical_text(v)) << v;
+    }
+  }
+  for (float v : {1048576.125f, 1048576.375f, 2097152.25f, 4194304.5f, 0.000123456789f, 99999999.5f}) {
+    EXPECT_EQ(kvrm::float_text(v), lexical_text(v));
+    EXPECT_EQ(kvrm::float_text(-v), lexical_text(-v));
+  }
+}
