@@ -2,8 +2,6 @@
 
 #include <cmath>
 
-#include <boost/lexical_cast.hpp>
-
 namespace kvrm {
 
 bool next_active(bool active, bool upper, float v, float threshold, float recoverValue) {
@@ -12,20 +10,33 @@ bool next_active(bool active, bool upper, float v, float threshold, float recove
   return active ? v < recoverValue : v <= threshold;
 }
 
-std::string float_text(float v) {
-  // lexical_cast spells an infinity "inf"; the alarm texts spell it out.
-  if (std::isinf(v)) return v < 0 ? "-infinity" : "infinity";
-  return boost::lexical_cast<std::string>(v);
+namespace {
+
+std::string alarm_text_of(const char* valueBegin, const char* valueEnd, bool upper, float threshold) {
+  char limit[kFloatTextRoom];
+  const char* const limitBegin = limit;
+  const char* const limitEnd = write_float_text(limit, threshold);
+  std::string text("当前值");
+  text.append(valueBegin, valueEnd).append(upper ? "高于阈值:" : "低于阈值:").append(limitBegin, limitEnd);
+  return text;
 }
 
+}  // namespace
+
 std::string alarm_text(float v, bool upper, float threshold) {
-  return "当前值" + float_text(v) + (upper ? "高于阈值:" : "低于阈值:") + float_text(threshold);
+  char value[kFloatTextRoom];
+  return alarm_text_of(value, write_float_text(value, v), upper, threshold);
 }
 
 ThresholdReport evaluate_threshold(ThresholdEntry& entry, bool upper, float v) {
   bool& active = std::get<kActive>(entry);
   active = next_active(active, upper, v, std::get<kThreshold>(entry), std::get<kRecoverValue>(entry));
-  return ThresholdReport{active, float_text(v), active ? alarm_text(v, upper, std::get<kThreshold>(entry)) : ""};
+  // The value's text serves both the value text and the alarm text.
+  char value[kFloatTextRoom];
+  const char* const valueEnd = write_float_text(value, v);
+  const char* const valueBegin = value;
+  return ThresholdReport{active, std::string(valueBegin, valueEnd),
+                         active ? alarm_text_of(valueBegin, valueEnd, upper, std::get<kThreshold>(entry)) : ""};
 }
 
 }  // namespace kvrm

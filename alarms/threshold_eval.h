@@ -3,6 +3,7 @@
 // text and the value text handed to the host's boolean threshold service.
 #include <string>
 
+#include "alarms/float_text.h"
 #include "config/limits.h"
 
 namespace kvrm {
@@ -11,10 +12,6 @@ namespace kvrm {
 // threshold is reached inclusively; in alarm, the state holds until the
 // value comes back to the recover value (inclusive). NaN keeps the state.
 bool next_active(bool active, bool upper, float v, float threshold, float recoverValue);
-
-// A float as text: nine significant digits ("%.9g" of the widened value),
-// "nan" or "infinity", each with "-" when the sign bit is set.
-std::string float_text(float v);
 
 // "当前值<v>高于阈值:<threshold>" (upper) or "...低于阈值:..." (lower).
 std::string alarm_text(float v, bool upper, float threshold);

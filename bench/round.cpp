@@ -16,11 +16,8 @@
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 
-#include "acquisition/read_sequence.h"
-#include "host/backend.h"
-#include "host/recording/recording_backend.h"
-#include "plugin/kvrm4410t_q.h"
-#include "publication/signal_catalogue.h"
+#include "bench/bench_support.h"
+#include "publication/snapshot_text.h"
 
 namespace {
 std::atomic<std::uint64_t> g_allocations{0};
@@ -65,67 +62,13 @@ void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
+using kvbench::configure;
+using kvbench::MuteStdout;
+using kvbench::QuietHost;
+using kvbench::round_replies;
+using kvbench::run_round;
+
 std::uint64_t allocations() { return g_allocations.load(std::memory_order_relaxed); }
-
-// A host that answers like a live one (threshold services add rules) and
-// costs nothing itself: no recording, no line.
-class QuietHost : public host::Backend {
-public:
-  bool check_threshold(SMDVDevice&, const std::string&, const std::string&, float, int) override { return true; }
-  bool check_threshold_bool(SMDVDevice&, int, const std::string&, const std::string&, const std::string&,
-                            const std::string&, bool, unsigned short) override {
-    return true;
-  }
-  int send_data(SMDSPDevice&, const unsigned char*, unsigned) override { return 0; }
-};
-
-// Round completion prints a line per round; the benchmark's own report
-// goes to the same stream afterwards.
-class Discard : public std::streambuf {
-protected:
-  int overflow(int c) override { return c; }
-};
-
-class MuteStdout {
-public:
-  MuteStdout() : old_(std::cout.rdbuf(&discard_)) {}
-  ~MuteStdout() { std::cout.rdbuf(old_); }
-
-private:
-  Discard discard_;
-  std::streambuf* old_;
-};
-
-// The 22 replies of a round, values varying by register.
-std::vector<std::vector<std::uint8_t>> round_replies() {
-  std::vector<std::vector<std::uint8_t>> replies;
-  for (const auto& step : kvrm::kReadSequence) {
-    std::vector<std::uint16_t> regs(step.count);
-    for (unsigned i = 0; i < step.count; ++i) regs[i] = static_cast<std::uint16_t>((step.start + i) * 40503u);
-    replies.push_back(host::read_reply(1, regs));
-  }
-  return replies;
-}
-
-// A point file or threshold table over the instantaneous quantities.
-void configure(KVRM4410T_Q& dev, int mode) {
-  dev.b_mode_ = mode;
-  int n = 0;
-  for (std::size_t i = 198; i < kvrm::kNumericSignals; ++i, ++n) {
-    const std::string name = kvrm::kSignalCatalogue[i].name;
-    const std::string id = "00101" + std::to_string(10000 + n);
-    if (mode == 1) dev.aiSignalMap_[name] = {id, name};
-    if (mode == 5) {
-      dev.upThresholdMap_[name] = kvrm::ThresholdEntry{id + "01", 1000.0f, 990.0f, false, 1};
-      dev.lowThresholdMap_[name] = kvrm::ThresholdEntry{id + "03", -1000.0f, -990.0f, false, 1};
-    }
-  }
-}
-
-void run_round(KVRM4410T_Q& dev, std::vector<std::vector<std::uint8_t>>& replies) {
-  dev.RefreshStatus();
-  for (auto& reply : replies) dev.process(reply.data(), static_cast<unsigned>(reply.size()));
-}
 
 // The host framing one read request, measured apart: it is the host's, not
 // the driver's, and the polled reply includes one.
@@ -148,8 +91,6 @@ void BM_Round(benchmark::State& state) {
 
   std::uint64_t inRounds = 0;
   for (auto _ : state) {
-    // Rounds in one second would skip the rebuild: make each one new.
-    dev.snapshotTime_ = boost::posix_time::ptime();
     const auto before = allocations();
     run_round(dev, replies);
     inRounds += allocations() - before;
@@ -158,7 +99,7 @@ void BM_Round(benchmark::State& state) {
   state.counters["allocs_per_round"] = perRound;
   state.counters["driver_allocs_per_round"] = perRound - framing * kvrm::kReadSequence.size();
 }
-BENCHMARK(BM_Round)->Arg(1)->Arg(5)->ArgName("mode")->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Round)->Arg(1)->Arg(3)->Arg(5)->ArgName("mode")->Unit(benchmark::kMicrosecond);
 
 // One reply of the polling steps 11..31: the store and the next request.
 void BM_PolledReply(benchmark::State& state) {
@@ -217,6 +158,67 @@ void BM_RebuildNothingNew(benchmark::State& state) {
   state.counters["allocs_per_call"] = benchmark::Counter(static_cast<double>(inCalls), benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_RebuildNothingNew);
+
+// Command 801 right after a round (mode 5: the round rebuilt the snapshot),
+// against its reference: a rebuild and a fresh compact writer.
+void BM_SnapshotTextAfterRound(benchmark::State& state) {
+  QuietHost quiet;
+  host::ScopedBackend scoped(quiet);
+  MuteStdout mute;
+  KVRM4410T_Q dev;
+  configure(dev, 5);
+  auto replies = round_replies();
+  std::vector<char> buf(64 * 1024);
+  std::uint64_t inCommands = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    run_round(dev, replies);
+    state.ResumeTiming();
+    const auto before = allocations();
+    benchmark::DoNotOptimize(kvbench::snapshot_text(dev, buf));
+    inCommands += allocations() - before;
+  }
+  state.counters["allocs_per_command"] =
+      benchmark::Counter(static_cast<double>(inCommands), benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_SnapshotTextAfterRound)->Unit(benchmark::kMicrosecond);
+
+void BM_SnapshotTextAgain(benchmark::State& state) {
+  QuietHost quiet;
+  host::ScopedBackend scoped(quiet);
+  MuteStdout mute;
+  KVRM4410T_Q dev;
+  auto replies = round_replies();
+  run_round(dev, replies);
+  std::vector<char> buf(64 * 1024);
+  kvbench::snapshot_text(dev, buf);
+  std::uint64_t inCommands = 0;
+  for (auto _ : state) {
+    const auto before = allocations();
+    benchmark::DoNotOptimize(kvbench::snapshot_text(dev, buf));
+    inCommands += allocations() - before;
+  }
+  state.counters["allocs_per_command"] =
+      benchmark::Counter(static_cast<double>(inCommands), benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_SnapshotTextAgain)->Unit(benchmark::kMicrosecond);
+
+void BM_RebuildAndFreshWriter(benchmark::State& state) {
+  KVRM4410T_Q dev;
+  auto replies = round_replies();
+  {
+    QuietHost quiet;
+    host::ScopedBackend scoped(quiet);
+    MuteStdout mute;
+    run_round(dev, replies);
+  }
+  for (auto _ : state) {
+    dev.snapshotTime_ = boost::posix_time::ptime();
+    dev.GenJsonData();
+    benchmark::DoNotOptimize(kvrm::fast_writer_text(dev.jsonSnapshot_));
+  }
+}
+BENCHMARK(BM_RebuildAndFreshWriter)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -2,21 +2,11 @@
 
 #include <cstring>
 
-#include <json/writer.h>
-
 namespace kvrm {
 
 std::size_t output_room(const void* out, int outLen) {
   if (outLen <= 0 || out == nullptr) return 0;
   return static_cast<std::size_t>(outLen);
-}
-
-std::string snapshot_text(const Json::Value& snapshot) {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  Json::FastWriter writer;
-  return writer.write(snapshot);
-#pragma GCC diagnostic pop
 }
 
 bool copy_text(const std::string& text, void* out, std::size_t room) {

@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <string>
 
-#include <json/value.h>
-
 namespace kvrm {
 
 // An address in its native size: 4 bytes on the 32-bit target.
@@ -16,9 +14,6 @@ constexpr std::size_t kOutcomeSize = sizeof(std::int32_t);
 // What the buffer can take. A negative capacity, or a capacity without a
 // buffer, is no room at all: read as unsigned it would be huge.
 std::size_t output_room(const void* out, int outLen);
-
-// The snapshot as the compact JSON writer gives it: one line, line feed.
-std::string snapshot_text(const Json::Value& snapshot);
 
 // Copies the text without a terminator when it fits; true when copied.
 bool copy_text(const std::string& text, void* out, std::size_t room);

@@ -7,6 +7,8 @@
 #include "host/provider.h"
 #include "host/sp_modbus.h"
 #include "plugin/uni_data_device.h"
+#include "publication/snapshot.h"
+#include "publication/snapshot_text.h"
 
 using KVRM4410T_Q_Base = UniDataDevice<KVRM4410T_Q_Data_t, SPModbus, 5156>;
 
@@ -32,6 +34,11 @@ public:
   // commands on other host threads.
   std::atomic<int> controlResult_{-1};
   std::atomic<int> controlExpected_{-1};
+
+  // Where the rebuild finds the snapshot's members, and the snapshot's
+  // text as command 801 last wrote it. Both under the driver mutex.
+  kvrm::SnapshotMembers snapshotMembers_;
+  kvrm::SnapshotText snapshotText_;
 };
 
 class KVRM4410T_QProvider : public SMDSPDeviceProvider {

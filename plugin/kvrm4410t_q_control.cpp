@@ -62,18 +62,22 @@ int KVRM4410T_Q::DeviceIoControl(int code, const void* in, int inLen, void* out,
     }
     case kvrm::kSnapshotText: {
       GenJsonData();
-      std::string text;
-      {
-        // Round completion may be rewriting the snapshot on the serial
-        // path; write it out under the lock that guards its rebuild.
-        std::lock_guard<std::mutex> lock(mutex_);
-        text = kvrm::snapshot_text(jsonSnapshot_);
-      }
+      // Round completion may be rewriting the snapshot on the serial path;
+      // write it out and copy it under the lock that guards its rebuild.
+      std::lock_guard<std::mutex> lock(mutex_);
+      const std::string& text = snapshotText_.text(jsonSnapshot_);
       outLenRet = static_cast<int>(text.size());
       return kvrm::copy_text(text, out, kvrm::output_room(out, outLen)) ? 0 : -1;
     }
     case kvrm::kSnapshotAddress: {
       GenJsonData();
+      {
+        // Whoever holds the address may change the object behind the
+        // driver's back: its kept text is checked before every use from now on.
+        std::lock_guard<std::mutex> lock(mutex_);
+        snapshotMembers_.lend();
+        snapshotText_.lend();
+      }
       outLenRet = static_cast<int>(kvrm::kAddressSize);
       return kvrm::store_address(&jsonSnapshot_, out, kvrm::output_room(out, outLen)) ? 0 : -1;
     }

@@ -33,7 +33,8 @@ int KVRM4410T_Q::process_payload(SPModbus::tab_type, unsigned int) {
     }
     // A command that took over the line meanwhile keeps it.
     if (!requestState_.compare_exchange_strong(state, state + 1)) return 1;
-    const kvrm::ReadStep& next = *kvrm::step_for_state(state + 1);
+    // Not the last state: the next step follows in the sequence.
+    const kvrm::ReadStep& next = step[1];
     modbus_read_registers(next.start, next.count);
     return 1;
   }

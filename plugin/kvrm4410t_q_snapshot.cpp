@@ -2,12 +2,12 @@
 #include <mutex>
 
 #include "plugin/kvrm4410t_q.h"
-#include "publication/snapshot.h"
 
 void KVRM4410T_Q::GenJsonData() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (kvrm::snapshot_is_current(lastUpdateTime_, snapshotTime_)) return;
   // Taken first: a rebuild that fails half way is not retried for this round.
   snapshotTime_ = lastUpdateTime_;
-  kvrm::write_snapshot(jsonSnapshot_, block());
+  snapshotText_.values_changed();
+  snapshotMembers_.write(jsonSnapshot_, block());
 }

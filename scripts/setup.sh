@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, by purpose:
 #   native   build the plug-in, the host library and the tools (./run demo)
-#   test     the test and benchmark libraries, the packaging tools
+#   test     the test and benchmark libraries, valgrind for the benchmarks'
+#            instruction counts, the packaging tools
 #   cross    the armhf cross toolchain with its libraries, and qemu-user
 #   fuzz     clang with libFuzzer
 #   plot     what the history tool plots with
@@ -17,7 +18,7 @@ native_pkgs=(
   libjsoncpp-dev libmodbus-dev libsqlite3-dev libcli11-dev
 )
 test_pkgs=(
-  libgtest-dev libgmock-dev googletest libbenchmark-dev sqlite3 mbpoll
+  libgtest-dev libgmock-dev googletest libbenchmark-dev valgrind sqlite3 mbpoll
   dpkg-dev file
 )
 cross_pkgs=(

@@ -17,8 +17,6 @@ TEST(CommandOutput, NegativeOrBufferlessCapacityIsNoRoom) {
   EXPECT_EQ(kvrm::output_room(nullptr, 8), 0u);
 }
 
-TEST(CommandOutput, NullSnapshotIsOneLine) { EXPECT_EQ(kvrm::snapshot_text(Json::Value()), "null\n"); }
-
 TEST(CommandOutput, TextCopiedWithoutTerminatorOnlyWhenItFits) {
   const std::string text = "{\"a\":1}\n";
   std::vector<char> buf(text.size() + 1, '#');

@@ -1,17 +1,13 @@
 #include "bench_backend.h"
 
-#include <cstdio>
-
+#include "alarms/float_text.h"
 #include "host/sp_modbus.h"
 #include "serial_worker.h"
 
 namespace meter_host {
 
-std::string float_text(float value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
-  return text;
-}
+// Floats read as the driver's alarm texts write them.
+using kvrm::float_text;
 
 std::string threshold_line(const std::string& signalId, const std::string& name, float value, int flag) {
   return "threshold check: " + name + " = " + float_text(value) + " (signal id " + signalId + ", flag " +

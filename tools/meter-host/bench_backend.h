@@ -22,7 +22,6 @@ std::string threshold_line(const std::string& signalId, const std::string& name,
 std::string threshold_bool_line(int level, const std::string& signalName, const std::string& alarmId,
                                 const std::string& valueText, const std::string& alarmText, bool active);
 std::string ao_report_line(const std::string& signalId, float value);
-std::string float_text(float value);
 
 class BenchBackend : public host::Backend {
 public:
