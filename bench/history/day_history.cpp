@@ -74,9 +74,9 @@ const char* const kPhases[3] = {"A", "B", "C"};
 
 }  // namespace
 
-void make_block(unsigned char* block, const DaySpec& spec, unsigned n, double* energy) {
+void make_block(unsigned char* block, const DaySpec& plan, unsigned n, double* energy) {
   std::memset(block, 0, kvrm::kBlockSize);
-  std::memcpy(block, &spec.dataId, sizeof spec.dataId);
+  std::memcpy(block, &plan.dataId, sizeof plan.dataId);
   const double seconds = n * kRoundSeconds;
   const double hour = seconds / 3600.0;
   const double l = load(hour);
@@ -153,16 +153,16 @@ void make_block(unsigned char* block, const DaySpec& spec, unsigned n, double* e
   }
 
   const unsigned whole = static_cast<unsigned>(seconds);
-  const std::uint16_t year = static_cast<std::uint16_t>(spec.year);
+  const std::uint16_t year = static_cast<std::uint16_t>(plan.year);
   std::memcpy(block + kvrm::kTimeOffset, &year, sizeof year);
-  block[kvrm::kTimeOffset + 2] = static_cast<unsigned char>(spec.month);
-  block[kvrm::kTimeOffset + 3] = static_cast<unsigned char>(spec.day);
+  block[kvrm::kTimeOffset + 2] = static_cast<unsigned char>(plan.month);
+  block[kvrm::kTimeOffset + 3] = static_cast<unsigned char>(plan.day);
   block[kvrm::kTimeOffset + 4] = static_cast<unsigned char>(whole / 3600);
   block[kvrm::kTimeOffset + 5] = static_cast<unsigned char>(whole / 60 % 60);
   block[kvrm::kTimeOffset + 6] = static_cast<unsigned char>(whole % 60);
 }
 
-bool write_day(const std::string& path, const DaySpec& spec, std::string* error) {
+bool write_day(const std::string& path, const DaySpec& plan, std::string* error) {
   {
     meter_host::History schema;  // creates the tables as meter-host does
     if (!schema.open(path, error)) return false;
@@ -179,10 +179,10 @@ bool write_day(const std::string& path, const DaySpec& spec, std::string* error)
                                nullptr) == SQLITE_OK;
   unsigned char block[kvrm::kBlockSize];
   double energy[6] = {0, 0, 0, 0, 0, 0};
-  for (unsigned n = 0; ok && n < spec.rounds; ++n) {
-    make_block(block, spec, n, energy);
+  for (unsigned n = 0; ok && n < plan.rounds; ++n) {
+    make_block(block, plan, n, energy);
     const std::string savedAt = meter_host::local_time_text();
-    sqlite3_bind_int64(insert, 1, spec.dataId);
+    sqlite3_bind_int64(insert, 1, plan.dataId);
     sqlite3_bind_text(insert, 2, savedAt.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_blob(insert, 3, block, static_cast<int>(kvrm::kBlockSize), SQLITE_TRANSIENT);
     ok = sqlite3_step(insert) == SQLITE_DONE && sqlite3_reset(insert) == SQLITE_OK;

@@ -19,10 +19,10 @@ struct DaySpec {
 
 // Writes the rounds into the history database at `path` (created as
 // meter-host creates it). False with *error on failure.
-bool write_day(const std::string& path, const DaySpec& spec, std::string* error);
+bool write_day(const std::string& path, const DaySpec& plan, std::string* error);
 
 // The block of round `n` of the day; `energy` carries the counters from
 // round to round (kWh of the forward active energy so far).
-void make_block(unsigned char* block, const DaySpec& spec, unsigned n, double* energy);
+void make_block(unsigned char* block, const DaySpec& plan, unsigned n, double* energy);
 
 }  // namespace day_history

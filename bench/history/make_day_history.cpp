@@ -11,10 +11,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: make_day_history DB [DATA_ID]\n");
     return 2;
   }
-  day_history::DaySpec spec;
-  if (argc == 3) spec.dataId = static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10));
+  day_history::DaySpec plan;
+  if (argc == 3) plan.dataId = static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10));
   std::string error;
-  if (!day_history::write_day(argv[1], spec, &error)) {
+  if (!day_history::write_day(argv[1], plan, &error)) {
     std::fprintf(stderr, "make_day_history: %s\n", error.c_str());
     return 1;
   }

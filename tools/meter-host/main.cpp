@@ -237,13 +237,13 @@ Tally run_cycles(const meter_host::HostOptions& o, meter_host::Session& session,
 // with its configuration.
 bool meter_setups(const meter_host::HostOptions& o, const meter_host::Site& site, const Json::Value& config,
                   std::vector<meter_host::MeterSetup>* out, std::string* error) {
-  const auto& specs = o.meters.empty() ? site.meters : o.meters;
-  for (const meter_host::MeterSpec& spec : specs) {
+  const auto& wanted = o.meters.empty() ? site.meters : o.meters;
+  for (const meter_host::MeterSpec& want : wanted) {
     meter_host::MeterSetup m;
-    m.slave = spec.slave;
-    m.dataId = spec.dataId.value_or(spec.slave);
+    m.slave = want.slave;
+    m.dataId = want.dataId.value_or(want.slave);
     m.config = config;
-    if (!spec.config.empty() && !meter_host::read_config(spec.config, &m.config, error)) return false;
+    if (!want.config.empty() && !meter_host::read_config(want.config, &m.config, error)) return false;
     out->push_back(m);
   }
   return true;

@@ -36,27 +36,27 @@ bool site_from_json(const Json::Value& json, Site* site, std::string* error) {
     const Json::Value& m = meters[i];
     const std::string where = "the site's meter " + std::to_string(i + 1);
     long long n = 0;
-    MeterSpec spec;
+    MeterSpec wanted;
     if (!m.isObject() || !whole(m["slave"], 1, 247, &n)) {
       *error = where + " needs a \"slave\" address from 1 to 247";
       return false;
     }
-    spec.slave = static_cast<unsigned>(n);
+    wanted.slave = static_cast<unsigned>(n);
     if (m.isMember("dataId")) {
       if (!whole(m["dataId"], 0, 4294967295LL, &n)) {
         *error = where + ": \"dataId\" must be a whole number from 0 to 4294967295";
         return false;
       }
-      spec.dataId = static_cast<std::uint32_t>(n);
+      wanted.dataId = static_cast<std::uint32_t>(n);
     }
     if (m.isMember("config")) {
       if (!m["config"].isString()) {
         *error = where + ": \"config\" must be a file name";
         return false;
       }
-      spec.config = m["config"].asString();
+      wanted.config = m["config"].asString();
     }
-    s.meters.push_back(spec);
+    s.meters.push_back(wanted);
   }
   if (const std::string why = duplicate_meter(s.meters); !why.empty()) {
     *error = "the site's meters: " + why;
