@@ -16,6 +16,7 @@
 #include "host_log.h"
 #include "line_timing.h"
 #include "posix_io.h"
+#include "report_main.h"
 #include "session.h"
 #include "turns.h"
 
@@ -123,18 +124,4 @@ BENCHMARK(BM_OneSilentMeterOffline)->Iterations(3)->UseManualTime()->Unit(benchm
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  // The plug-in writes its diagnostics to standard output; the report goes
-  // to the original standard output, the diagnostics to standard error.
-  const int report = dup(STDOUT_FILENO);
-  dup2(STDERR_FILENO, STDOUT_FILENO);
-  __gnu_cxx::stdio_filebuf<char> buffer(report, std::ios::out);
-  std::ostream out(&buffer);
-  benchmark::Initialize(&argc, argv);
-  benchmark::ConsoleReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
-  reporter.SetOutputStream(&out);
-  reporter.SetErrorStream(&std::cerr);
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return line_bench_main(argc, argv); }
