@@ -129,12 +129,12 @@ void BM_Rebuild(benchmark::State& state) {
   KVRM4410T_Q dev;
   for (std::size_t off = kvrm::kImageAOffset; off < kvrm::kTimeOffset; off += 2)
     kvrm::write_uint16(dev.block(), off, static_cast<std::uint16_t>(off * 131u));
-  dev.lastUpdateTime_ = boost::posix_time::time_from_string("2024-03-05 07:04:09");
+  dev.lastUpdateTime_.store(boost::posix_time::time_from_string("2024-03-05 07:04:09"));
   dev.GenJsonData();  // the members exist from here on
 
   std::uint64_t inRebuilds = 0;
   for (auto _ : state) {
-    dev.lastUpdateTime_ += boost::posix_time::seconds(1);
+    dev.lastUpdateTime_.store(dev.lastUpdateTime_.load() + boost::posix_time::seconds(1));
     const auto before = allocations();
     dev.GenJsonData();
     inRebuilds += allocations() - before;
@@ -146,7 +146,7 @@ BENCHMARK(BM_Rebuild)->Unit(benchmark::kMicrosecond);
 
 void BM_RebuildNothingNew(benchmark::State& state) {
   KVRM4410T_Q dev;
-  dev.lastUpdateTime_ = boost::posix_time::time_from_string("2024-03-05 07:04:09");
+  dev.lastUpdateTime_.store(boost::posix_time::time_from_string("2024-03-05 07:04:09"));
   dev.GenJsonData();
 
   std::uint64_t inCalls = 0;

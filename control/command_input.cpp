@@ -1,6 +1,7 @@
 #include "control/command_input.h"
 
 #include <cstring>
+#include <exception>
 
 #include <json/reader.h>
 #include <json/value.h>
@@ -47,7 +48,14 @@ bool parses_as_json(const void* in, int inLen) {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
   Json::Reader reader;
-  return reader.parse(text, text + (inLen > 0 ? inLen : 0), root);
+  try {
+    return reader.parse(text, text + (inLen > 0 ? inLen : 0), root);
+  } catch (const std::exception&) {
+    // The reader throws past its nesting limit instead of failing; by then
+    // the command holds the request state, so it answers like any
+    // unparseable text rather than let the exception leave the command.
+    return false;
+  }
 #pragma GCC diagnostic pop
 }
 

@@ -52,12 +52,9 @@ int KVRM4410T_Q::DeviceIoControl(int code, const void* in, int inLen, void* out,
     case kvrm::kModeSignalCommand: {
       if (!kvrm::signal_input_readable(in, inLen)) return -1;
       take_over(*this, code);
-      int mode;
-      {
-        std::lock_guard<std::mutex> lock(mutex_);  // configuration loading may be changing it
-        mode = b_mode_;
-      }
-      if (kvrm::signal_needs_parse(code, mode) && !kvrm::parses_as_json(in, inLen)) return -1;
+      // The mode is read without the driver mutex: the host may send this
+      // from inside its threshold service, during round completion.
+      if (kvrm::signal_needs_parse(code, b_mode_.load()) && !kvrm::parses_as_json(in, inLen)) return -1;
       return SMDVDevice::DeviceIoControl(code, in, inLen, out, outLen, outLenRet);
     }
     case kvrm::kSnapshotText: {

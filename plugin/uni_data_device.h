@@ -4,6 +4,7 @@
 // one driver mutex, with round completion, cache loading, configuration
 // loading and the alarm passes.
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -45,7 +46,9 @@ public:
   // Declaration order is part of the object's contract: members are built
   // in this order and destroyed in reverse.
   Data data_;
-  int b_mode_ = kvrm::kPointFileMode;
+  // Set by configuration loading, read by round completion and commands
+  // without the mutex.
+  std::atomic<int> b_mode_{kvrm::kPointFileMode};
   std::map<std::string, std::string> signalIdsMap_;
   std::map<std::string, std::string> signalNameMap_;
   std::map<std::string, std::string> alarmSignalIdMap_;

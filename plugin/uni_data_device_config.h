@@ -120,11 +120,7 @@ int UniDataDevice<Data, Base, DataId>::InitSetting(const Json::Value& config) {
   kvrm::detail::stamp_data_id(*this);
 
   if (const std::optional<int> mode = kvrm::configured_mode(config)) {
-    // Written only when it changes: the command path reads it unlocked.
-    if (*mode != b_mode_) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      b_mode_ = *mode;
-    }
+    b_mode_ = *mode;
     kvrm::say(kvrm::mode_line(this->DataId(), *mode));
   }
 

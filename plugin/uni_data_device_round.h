@@ -2,10 +2,11 @@
 // Round completion and cache loading of UniDataDevice.
 //
 // The driver mutex guards what the serial path shares with host threads
-// (the block, the ready flag, the update time, the snapshot, the mode and
-// the configuration tables); round completion never holds it across the
-// snapshot rebuild, which takes it itself, nor across the host's services
-// that publish and store the block.
+// (the block, the snapshot and the configuration tables); round completion
+// never holds it across the snapshot rebuild, which takes it itself, nor
+// across the host's services that publish and store the block. The ready
+// flag, the update time and the mode are atomics, read without the mutex,
+// since the host may read them from inside a service called under it.
 #include <iostream>
 #include <mutex>
 
@@ -21,8 +22,8 @@ bool UniDataDevice<Data, Base, DataId>::LoadFromCache(const unsigned char* data,
   {
     std::lock_guard<std::mutex> lock(mutex_);
     std::memcpy(block(), data, sizeof(Data));
-    this->dataReady_ = true;
   }
+  this->dataReady_ = true;
   RoundDone();
   return true;
 }
@@ -44,15 +45,12 @@ template <class Data, class Base, unsigned DataId>
 auto UniDataDevice<Data, Base, DataId>::stamp_and_copy() -> Image {
   // The record ends with the packed local time of its reading.
   constexpr std::size_t timeOffset = sizeof(Data) - sizeof(ttime_t);
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    this->dataReady_ = true;
-  }
+  this->dataReady_ = true;
   const boost::posix_time::ptime now = boost::posix_time::second_clock::local_time();
   const ttime_t stamp = get_ttime(now);
   Image image;
   std::lock_guard<std::mutex> lock(mutex_);
-  this->lastUpdateTime_ = now;
+  this->lastUpdateTime_.store(now);
   std::memcpy(block() + timeOffset, &stamp, sizeof stamp);
   std::memcpy(image.data(), block(), image.size());
   return image;
@@ -72,12 +70,7 @@ void UniDataDevice<Data, Base, DataId>::publish(const Image& image) {
 // neither rebuild nor check.
 template <class Data, class Base, unsigned DataId>
 void UniDataDevice<Data, Base, DataId>::run_mode_alarms() {
-  int mode;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    mode = b_mode_;
-  }
-  const kvrm::RoundAlarms alarms = kvrm::round_alarms(mode);
+  const kvrm::RoundAlarms alarms = kvrm::round_alarms(b_mode_.load());
   if (alarms == kvrm::RoundAlarms::None) return;
   GenJsonData();
   std::lock_guard<std::mutex> lock(mutex_);

@@ -31,7 +31,7 @@ TEST_F(Cache, RefusesAnyLengthButTheBlockSize) {
   EXPECT_TRUE(rec.records().empty());
   EXPECT_EQ(kvtest::block_bytes(dev), before);
   EXPECT_FALSE(dev.dataReady_);
-  EXPECT_TRUE(dev.lastUpdateTime_.is_not_a_date_time());
+  EXPECT_TRUE(dev.lastUpdateTime_.load().is_not_a_date_time());
 }
 
 TEST_F(Cache, RefusesAMissingImage) {
@@ -53,7 +53,7 @@ TEST_F(Cache, TakesTheImageWholeAndCompletesARoundOnIt) {
   EXPECT_TRUE(std::equal(image.begin(), image.begin() + kvrm::kTimeOffset, block.begin()));  // id included
   const ttime_t stamp = get_ttime(*now);
   EXPECT_EQ(std::memcmp(block.data() + kvrm::kTimeOffset, &stamp, sizeof stamp), 0);
-  EXPECT_EQ(dev.lastUpdateTime_, *now);
+  EXPECT_EQ(dev.lastUpdateTime_.load(), *now);
   EXPECT_EQ(kvtest::completion_ops(rec), (Ops{"send_sp", "reset", "batch_check_threshold", "save_history"}));
   EXPECT_EQ(rec.records_of<kvtest::recorded::SendSp>().at(0).bytes, block);
   EXPECT_EQ(rec.records_of<kvtest::recorded::SaveHistory>().at(0).bytes, block);

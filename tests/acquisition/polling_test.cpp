@@ -173,7 +173,7 @@ TEST_F(Polling, RejectedReplyStopsTheRoundWhereItIs) {
   EXPECT_EQ(dev.requestState_, 15);
   EXPECT_FALSE(rec.has_frame());
   EXPECT_EQ(rec.count("send_sp"), 0u);
-  EXPECT_TRUE(dev.lastUpdateTime_.is_not_a_date_time());
+  EXPECT_TRUE(dev.lastUpdateTime_.load().is_not_a_date_time());
   EXPECT_FALSE(dev.dataReady_);
 }
 

@@ -50,7 +50,7 @@ TEST_F(Round, BlockIsSentAndStoredStampedWithTheLocalTime) {
   const ttime_t expected = get_ttime(*now);
   const auto block = kvtest::block_bytes(dev);
   EXPECT_EQ(std::memcmp(block.data() + kvrm::kTimeOffset, &expected, sizeof expected), 0);
-  EXPECT_EQ(dev.lastUpdateTime_, *now);
+  EXPECT_EQ(dev.lastUpdateTime_.load(), *now);
   const auto sent = rec.records_of<recorded::SendSp>();
   const auto stored = rec.records_of<recorded::SaveHistory>();
   ASSERT_EQ(sent.size(), 1u);
@@ -63,7 +63,7 @@ TEST_F(Round, BlockIsSentAndStoredStampedWithTheLocalTime) {
   EXPECT_EQ(stored[0].bytes, block);
   EXPECT_TRUE(dev.dataReady_);
   EXPECT_EQ(dev.status_, 1);
-  EXPECT_EQ(dev.lastUpdateTime_.time_of_day().fractional_seconds(), 0);
+  EXPECT_EQ(dev.lastUpdateTime_.load().time_of_day().fractional_seconds(), 0);
 }
 
 TEST_F(Round, RuleListIsReportedBatchCheckedAndEmptied) {
@@ -300,6 +300,54 @@ TEST(RoundLock, PointFilePassHoldsTheMutexAndReleasesItWhenItThrows) {
   EXPECT_TRUE(failing.heldDuringPass);
   ASSERT_TRUE(dev.mutex_.try_lock());
   dev.mutex_.unlock();
+}
+
+// A host whose threshold services ask the device for a point value and
+// send it command 320 while the pass runs, as a real host may.
+class AskingThresholds : public host::RecordingBackend {
+public:
+  KVRM4410T_Q* dev = nullptr;
+  std::vector<std::string> answers;
+  std::vector<int> commandResults;
+
+  bool check_threshold(SMDVDevice& d, const std::string& id, const std::string& name, float value,
+                       int flag) override {
+    ask();
+    return RecordingBackend::check_threshold(d, id, name, value, flag);
+  }
+  bool check_threshold_bool(SMDVDevice& d, int level, const std::string& signalName, const std::string& alarmId,
+                            const std::string& valueText, const std::string& alarmText, bool active,
+                            unsigned short flag) override {
+    ask();
+    return RecordingBackend::check_threshold_bool(d, level, signalName, alarmId, valueText, alarmText, active, flag);
+  }
+
+private:
+  void ask() {
+    try {
+      dev->Get_Value(1, "A相电压");
+    } catch (const std::out_of_range& e) {
+      answers.push_back(e.what());
+    }
+    const std::string text = "{}";
+    int outLen = 0;
+    commandResults.push_back(dev->DeviceIoControl(320, text.data(), static_cast<int>(text.size()), nullptr, 0, outLen));
+  }
+};
+
+TEST(RoundLock, ServicesThatReadThePointAndSendCommand320DoNotDeadlock) {
+  for (int mode : {kvrm::kPointFileMode, kvrm::kThresholdMode}) {
+    kvtest::Driver<AskingThresholds> d;
+    d.rec.dev = &d.dev;
+    d.dev.b_mode_ = mode;
+    d.dev.aiSignalMap_["A相电压"] = {"abcdefghij", "UA"};
+    d.dev.upThresholdMap_["A相电压"] = kvrm::ThresholdEntry{"up", 250.0f, 245.0f, false, 1};
+    auto meter = voltage_meter();
+    kvtest::run_round(d.rec, d.dev, meter);
+    EXPECT_EQ(d.rec.answers, std::vector<std::string>{"不支持变量"}) << mode;
+    EXPECT_EQ(d.rec.commandResults.size(), 1u) << mode;
+    EXPECT_EQ(d.rec.count("save_history"), 1u) << mode;
+  }
 }
 
 }  // namespace

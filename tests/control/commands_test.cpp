@@ -84,10 +84,14 @@ TEST_F(ControlCommands, SignalCommandsAreCheckedAsJsonThenPassedOn) {
       {320, 1, "not json", 42, true},
       {320, 5, "not json", -1, false},
       {320, 5, "{}", 42, true},
+      // Past the reader's nesting limit it throws rather than fail.
+      {310, 1, std::string(1001, '[') + std::string(1001, ']'), -1, false},
+      {320, 5, std::string(1001, '[') + std::string(1001, ']'), -1, false},
+      {320, 1, std::string(1001, '['), 42, true},
   };
   rec.ioControlResult = 42;
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.code) + " mode " + std::to_string(c.mode) + " " + c.text);
+    SCOPED_TRACE(std::to_string(c.code) + " mode " + std::to_string(c.mode) + " " + c.text.substr(0, 20));
     rec.clear();
     dev.b_mode_ = c.mode;
     dev.requestState_ = 17;

@@ -59,7 +59,7 @@ TEST(HostDefaults, IdentityAndNoChildren) {
   EXPECT_EQ(dev.GetChildVDevice(1), nullptr);
   EXPECT_TRUE(dev.GetAllChildVDevices().empty());
   EXPECT_TRUE(dev.IsSupportDevice("meter"));
-  EXPECT_TRUE(dev.lastUpdateTime_.is_not_a_date_time());
+  EXPECT_TRUE(dev.lastUpdateTime_.load().is_not_a_date_time());
   EXPECT_FALSE(dev.dataReady_);
 }
 

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "plugin/kvrm4410t_q.h"
+
 #if defined(KV_EXPECT_ARMHF)
 
 TEST(Target, CompiledForArm) {
@@ -51,3 +53,12 @@ TEST(Target, TimeTIsSixtyFourBitsOnX86_64) {
 }
 
 #endif
+
+// Host threads read these without the driver mutex; a lock-based atomic
+// would bring back the lock (and on ARM a call into libatomic).
+TEST(Target, SharedDeviceFieldsAreLockFreeAtomics) {
+  KVRM4410T_Q dev;
+  EXPECT_TRUE(dev.dataReady_.is_lock_free());
+  EXPECT_TRUE(dev.b_mode_.is_lock_free());
+  EXPECT_TRUE(dev.lastUpdateTime_.is_lock_free());
+}

@@ -64,8 +64,8 @@ TEST_F(DriverSnapshot, RoundPublishesTheWholeCatalogueWithExactValues) {
   for (const auto& row : kvrm::kSignalCatalogue)
     if (row.decoding != kvrm::Decoding::Time && s[row.name].asDouble() == 0.0) ++zeros;
   EXPECT_EQ(zeros, 230 - 7);
-  EXPECT_EQ(s["更新时间"].asString(), stamp_text(dev.lastUpdateTime_));
-  EXPECT_EQ(dev.snapshotTime_, dev.lastUpdateTime_);
+  EXPECT_EQ(s["更新时间"].asString(), stamp_text(dev.lastUpdateTime_.load()));
+  EXPECT_EQ(dev.snapshotTime_, dev.lastUpdateTime_.load());
 }
 
 TEST_F(DriverSnapshot, CallWithoutANewRoundChangesNothing) {
@@ -79,10 +79,10 @@ TEST_F(DriverSnapshot, CallWithoutANewRoundChangesNothing) {
 TEST_F(DriverSnapshot, NewRoundTimeRebuildsFromTheBlockAsItStands) {
   round();
   kvrm::write_uint16(dev.block(), kvrm::register_offset(409), 6000);
-  dev.lastUpdateTime_ += seconds(1);
+  dev.lastUpdateTime_.store(dev.lastUpdateTime_.load() + seconds(1));
   dev.GenJsonData();
   EXPECT_EQ(value("电网频率"), 60.0);
-  EXPECT_EQ(dev.snapshotTime_, dev.lastUpdateTime_);
+  EXPECT_EQ(dev.snapshotTime_, dev.lastUpdateTime_.load());
 }
 
 TEST_F(DriverSnapshot, ListingModeRebuildsOnlyWhenAsked) {
@@ -116,7 +116,7 @@ TEST_F(DriverSnapshot, TwoRoundsInTheSameSecondPublishOnce) {
 TEST_F(DriverSnapshot, MembersAddedByThePointFilePassStay) {
   dev.aiSignalMap_["点表里的名字"] = {"abcdefghij", "X"};
   round();
-  dev.lastUpdateTime_ += seconds(1);
+  dev.lastUpdateTime_.store(dev.lastUpdateTime_.load() + seconds(1));
   dev.GenJsonData();
   EXPECT_EQ(dev.jsonSnapshot_.size(), 232u);
   EXPECT_TRUE(dev.jsonSnapshot_.isMember("点表里的名字"));
@@ -143,7 +143,7 @@ TEST_F(DriverSnapshot, HostThreadsReadWhileRoundsComplete) {
   done = true;
   host.join();
   EXPECT_EQ(rec.count("save_history"), 20u);
-  dev.lastUpdateTime_ += seconds(1);
+  dev.lastUpdateTime_.store(dev.lastUpdateTime_.load() + seconds(1));
   dev.GenJsonData();
   EXPECT_EQ(value("电网频率"), 50.189998626708984);
 }

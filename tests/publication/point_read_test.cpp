@@ -81,7 +81,7 @@ TEST_F(PointRead, SixtySecondsIsFreshSixtyOneIsStale) {
   for (const auto& [age, expected] : {std::pair<int, const char*>{60, "不支持变量"}, {61, "数据已超时"}, {3600, "数据已超时"}}) {
     std::string got;
     ASSERT_TRUE(kvtest::within_one_second([&](const ptime& now) {
-      dev.lastUpdateTime_ = now - seconds(age);
+      dev.lastUpdateTime_.store(now - seconds(age));
       got = answer(dev, 1, "A相电压");
     }).has_value());
     EXPECT_EQ(got, expected) << age;
@@ -97,11 +97,11 @@ TEST_F(PointRead, CacheLoadMakesTheDataFresh) {
 TEST_F(PointRead, NeverTouchesTheDriver) {
   kvtest::run_round(rec, dev, meter);
   const auto before = kvtest::block_bytes(dev);
-  const auto last = dev.lastUpdateTime_;
+  const auto last = dev.lastUpdateTime_.load();
   rec.clear();
   answer(dev);
   EXPECT_EQ(kvtest::block_bytes(dev), before);
-  EXPECT_EQ(dev.lastUpdateTime_, last);
+  EXPECT_EQ(dev.lastUpdateTime_.load(), last);
   EXPECT_TRUE(rec.records().empty());
 }
 

@@ -1,15 +1,16 @@
 #pragma once
 // Second layer: a device known to the host, with its data publication,
 // history and alarm services. Every effect goes to the installed back end.
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <json/value.h>
 
+#include "host/atomic_time.h"
 #include "host/smd_controller.h"
 #include "host/types.h"
 #include "host/vdevice_interface.h"
@@ -70,8 +71,9 @@ public:
   int DoBatchCheckThreshold(std::vector<rule_value>& rules);
 
   SMDVDevice* parent_ = nullptr;
-  boost::posix_time::ptime lastUpdateTime_;  // not-a-date-time until a round completes
-  bool dataReady_ = false;
+  // Written by round completion, read by host threads without a lock.
+  host::AtomicTime lastUpdateTime_;  // not-a-date-time until a round completes
+  std::atomic<bool> dataReady_{false};
   std::uint16_t status_ = 0;
   std::vector<rule_value> rules_;
   std::uint8_t checkResult_ = 0;
