@@ -28,6 +28,9 @@ struct SignalRow {
 
 // The three energy variants, each in register order, then the
 // instantaneous quantities, then the time.
+// The one text member: the time of the reading.
+inline constexpr const char* kUpdateTimeSignal = "更新时间";
+
 inline constexpr std::array<SignalRow, 231> kSignalCatalogue{{
     // Energy, resolution 0.01: int32 / 100. Tariffs total..valley of the eleven
     // groups, then the deep valley of each group.
@@ -266,7 +269,7 @@ inline constexpr std::array<SignalRow, 231> kSignalCatalogue{{
     {"三相平均相电压", 328, Decoding::I32, 10000.0f},
     {"三相平均电流", 332, Decoding::I32, 10000.0f},
     // The time of the reading, from the block's time stamp.
-    {"更新时间", 908, Decoding::Time, 0.0f},
+    {kUpdateTimeSignal, 908, Decoding::Time, 0.0f},
 }};
 
 constexpr std::size_t kNumericSignals = 230;

@@ -59,7 +59,8 @@ TEST(Report, LastReportTimeIsUnsigned) {
   EXPECT_FALSE(kvrm::period_elapsed(0xFFFFFF00u, 15.0f, 1700000000));
 }
 
-struct Rule {
+// The fields of the host's rule that the check reads and writes.
+struct ReportRule {
   bool changeEnabled = false;
   float changeDelta = 0;
   bool percentEnabled = false;
@@ -71,7 +72,7 @@ struct Rule {
 };
 
 TEST(Report, OnlyEnabledTestsCount) {
-  Rule r;
+  ReportRule r;
   r.lastReportValue = 100;
   r.changeDelta = 1;
   r.percentDelta = 1;

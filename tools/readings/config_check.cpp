@@ -20,7 +20,6 @@ namespace readings {
 
 namespace {
 
-constexpr const char* kTimeMember = "更新时间";
 // Round completion replaces the characters at positions 3 and 8 of an
 // [AI] id to derive its fallback id.
 constexpr std::size_t kShortestAiId = 9;
@@ -63,7 +62,7 @@ std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
 // What a signal name that the driver looks up in the snapshot will find.
 std::optional<std::string> signal_name_finding(const std::string& name) {
-  if (name == kTimeMember) return quoted(name) + " is the update time text, not a number";
+  if (name == kvrm::kUpdateTimeSignal) return quoted(name) + " is the update time text, not a number";
   if (is_member(name)) return std::nullopt;
   std::string why = quoted(name) + " is not a member of the snapshot";
   const std::string nearest = nearest_member(name);
@@ -306,7 +305,7 @@ Findings check_point_file(const PointFileState& s) {
   if (!s.hasAi) out.push_back(s.path + " has no [AI] section: the driver refuses the configuration");
   if (!s.hasAlarm) out.push_back(s.path + " has no [ALARM] section: the driver refuses the configuration");
   for (const auto& [key, value] : s.ai) {
-    if (key == kTimeMember)
+    if (key == kvrm::kUpdateTimeSignal)
       out.push_back(s.path + ": [AI] " + quoted(key) + " is the update time text: the driver fails on it in every "
                     "round");
     else if (auto why = signal_name_finding(key))

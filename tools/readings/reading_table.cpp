@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "block_time.h"
+#include "publication/signal_catalogue.h"
 #include "signal_display.h"
 #include "text_width.h"
 
@@ -14,10 +15,9 @@ namespace {
 constexpr std::size_t kLabelWidth = 25;
 constexpr std::size_t kNameWidth = 20;
 constexpr std::size_t kValueWidth = 14;
-constexpr const char* kTimeMember = "更新时间";
 
 std::string time_of(const Json::Value& snapshot) {
-  const Json::Value& t = snapshot.isObject() ? snapshot[kTimeMember] : Json::Value::nullSingleton();
+  const Json::Value& t = snapshot.isObject() ? snapshot[kvrm::kUpdateTimeSignal] : Json::Value::nullSingleton();
   if (!t.isString()) return "no time yet";
   const auto parsed = parse_time_text(t.asString());
   return parsed ? iso_text(*parsed, ' ') : t.asString();
