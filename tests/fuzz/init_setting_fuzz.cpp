@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include <boost/property_tree/detail/file_parser_error.hpp>
 #include <boost/property_tree/exceptions.hpp>
 #include <json/reader.h>
 #include <json/value.h>
@@ -53,8 +54,9 @@ void place_point_file(bool present, const std::string& text) {
 void load(KVRM4410T_Q& dev, const Json::Value& config) {
   try {
     dev.InitSetting(config);
-  } catch (const boost::property_tree::ptree_error&) {
-  } catch (const Json::Exception&) {
+  } catch (const boost::property_tree::file_parser_error&) {  // the INI reader's
+  } catch (const boost::property_tree::ptree_bad_path&) {     // a section missing
+  } catch (const Json::LogicError&) {                          // text of an array or object
   }
   // The data id is stamped on every call, also when it fails.
   std::uint32_t stamped;
