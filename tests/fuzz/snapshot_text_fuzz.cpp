@@ -11,28 +11,14 @@
 #include <json/value.h>
 
 #include "acquisition/data_block.h"
+#include "fuzz_input.h"
 #include "publication/signal_catalogue.h"
 #include "publication/snapshot.h"
 #include "publication/snapshot_text.h"
 
 namespace {
 
-class Input {
-public:
-  Input(const std::uint8_t* data, std::size_t size) : p_(data), end_(data + size) {}
-  bool empty() const { return p_ == end_; }
-  std::uint8_t byte() { return empty() ? 0 : *p_++; }
-  std::string bytes(std::size_t n) {
-    const std::size_t k = n < static_cast<std::size_t>(end_ - p_) ? n : static_cast<std::size_t>(end_ - p_);
-    std::string s(reinterpret_cast<const char*>(p_), k);
-    p_ += k;
-    return s;
-  }
-
-private:
-  const std::uint8_t* p_;
-  const std::uint8_t* end_;
-};
+using kvfuzz::Input;
 
 void check(kvrm::SnapshotText& text, const Json::Value& snapshot) {
   if (text.text(snapshot) != kvrm::fast_writer_text(snapshot)) std::abort();

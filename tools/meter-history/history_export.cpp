@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <limits>
 
 namespace meter_history {
 
@@ -69,9 +70,13 @@ void append_csv_row(std::string& out, const HistoryRow& row) {
   out += '\n';
 }
 
+// Nanoseconds since the epoch fit a signed 64-bit number from 1677 to
+// 2262; a block's time stamp can be anything, all zeros for one.
+constexpr long long kMaxEpochSeconds = std::numeric_limits<long long>::max() / 1000000000LL;
+
 void append_line(std::string& out, const HistoryRow& row, const Signals& signals) {
   const auto epoch = readings::local_epoch(row.time);
-  if (!epoch) return;
+  if (!epoch || *epoch > kMaxEpochSeconds || *epoch < -kMaxEpochSeconds) return;
   const std::size_t start = out.size();
   out += kMeasurement;
   out += ",data_id=";

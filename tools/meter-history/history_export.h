@@ -18,6 +18,8 @@ void append_csv_row(std::string& out, const HistoryRow& row);
 
 // Measurement, data id tag, one field per finite value (the protocol has
 // no NaN or infinity), the round's time in nanoseconds since the epoch.
+// No line for a row whose time the protocol cannot carry (before 1677 or
+// after 2262).
 constexpr const char* kMeasurement = "kvrm4410t_q";
 void append_line(std::string& out, const HistoryRow& row, const Signals& signals);
 

@@ -1,13 +1,9 @@
 #include "line_settings.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-
-#include <json/reader.h>
 
 #include "command_line.h"
+#include "json_file.h"
 
 namespace meter_host {
 
@@ -16,16 +12,15 @@ bool read_config(const std::string& path, Json::Value* config, std::string* erro
     *config = Json::Value(Json::objectValue);
     return true;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = "cannot read the configuration " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  Json::CharReaderBuilder builder;
-  std::string errors;
-  if (!Json::parseFromStream(builder, in, config, &errors)) {
-    *error = path + " is not JSON: " + errors;
-    return false;
+  switch (json_file::read(path, config, error)) {
+    case json_file::Status::unreadable:
+      *error = "cannot read the configuration " + path + ": " + *error;
+      return false;
+    case json_file::Status::not_json:
+      *error = path + " is not JSON: " + *error;
+      return false;
+    case json_file::Status::ok:
+      break;
   }
   if (!config->isObject()) {
     *error = path + " must hold one JSON object";

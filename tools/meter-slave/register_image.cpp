@@ -1,12 +1,10 @@
 #include "register_image.h"
 
 #include <cstring>
-#include <fstream>
-#include <memory>
-#include <sstream>
 
-#include <json/reader.h>
 #include <json/value.h>
+
+#include "json_file.h"
 
 namespace meter_sim {
 
@@ -90,17 +88,17 @@ bool parse_register(const std::string& name, unsigned* reg) {
 
 std::map<unsigned, std::uint16_t> read_image_file(const std::string& path, std::string* error) {
   std::map<unsigned, std::uint16_t> image;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = "cannot open " + path;
-    return {};
-  }
-  Json::CharReaderBuilder builder;
   Json::Value root;
-  std::string parseErrors;
-  if (!Json::parseFromStream(builder, in, &root, &parseErrors)) {
-    *error = path + ": not JSON: " + parseErrors;
-    return {};
+  std::string why;
+  switch (json_file::read(path, &root, &why)) {
+    case json_file::Status::unreadable:
+      *error = "cannot open " + path + ": " + why;
+      return {};
+    case json_file::Status::not_json:
+      *error = path + ": not JSON: " + why;
+      return {};
+    case json_file::Status::ok:
+      break;
   }
   if (!root.isObject()) {
     *error = path + ": expected one object of register number to value";
