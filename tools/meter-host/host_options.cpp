@@ -205,7 +205,8 @@ HostParse parse_host_options(const std::vector<std::string>& args) {
   std::vector<CLI::Option*> simOptions{
       app.add_option("--registers", registers, "register image (JSON: register number to value);\nS=FILE for slave S only")
           ->type_name("[S=]FILE"),
-      app.add_option("--fault", faults, "fault: no-reply, bad-crc, exception, wrong-echo,\nslow; KIND@S for slave S only")
+      app.add_option("--fault", faults,
+                     "fault: no-reply, bad-crc, exception, wrong-echo,\nslow, hold; KIND@S for slave S only")
           ->type_name("KIND[@S]"),
       app.add_option("--fault-after", faultAfter, "requests answered before the fault starts")
           ->check(cli::whole(0, 1000000000))
