@@ -165,6 +165,8 @@ Tally run_cycles(const meter_host::HostOptions& o, meter_host::Session& session,
         end = session.run_round(round, timeout, &why, m);
       }
       if (end == meter_host::RoundEnd::stopped) {
+        // Not a failure of the meter: neither counted nor stored.
+        log.line(label(m) + "round " + std::to_string(round) + " stopped before it completed: not stored");
         t.interrupted = true;
         break;
       }
@@ -293,7 +295,10 @@ int run(int argc, char** argv, meter_host::LineSink& out, bool outIsTerminal) {
   }
 
   meter_host::Session session(log);
-  meter_host::Stopper stopper([&session] { session.interrupt(); });
+  meter_host::Stopper stopper([&session, &log] {
+    log.line("stopping: the exchange in flight ends first");
+    session.interrupt();
+  });
   if (!session.start(setup, &error)) {
     log.line(error);
     return cli::kFailure;

@@ -119,9 +119,7 @@ RoundEnd Session::run_round(unsigned round, std::chrono::milliseconds timeout, s
     m.cacheSecond.reset();
   }
   worker_->request_refresh(m.station, round);
-  const RoundEnd end = worker_->wait_round(m.station, round, Clock::now() + timeout, why);
-  if (end == RoundEnd::timed_out) worker_->abandon(m.station);
-  return end;
+  return worker_->wait_round(m.station, round, Clock::now() + timeout, why);
 }
 
 bool Session::wait_line() { return worker_->wait_line(); }
