@@ -279,6 +279,7 @@ int run(int argc, char** argv, meter_host::LineSink& out, bool outIsTerminal) {
   setup.pluginPath = o.plugin.empty() ? meter_host::default_plugin_path() : o.plugin;
   setup.dataId = o.dataId;
   setup.historyPath = o.history;
+  setup.publishEveryRound = o.publishEveryRound;
   const double retry = o.offlineRetry.value_or(site.offlineRetry.value_or(30.0));
 
   SignalThread::block();
