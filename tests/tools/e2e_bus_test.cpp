@@ -125,7 +125,13 @@ TEST(Bus, CommandsNameTheirMeter) {
   ::kill(run.pid(), SIGUSR1);
   ASSERT_TRUE(run.err().wait_for("meter 20 (slave 2): rounds", kEventTimeout)) << run.err_text();
   run.send("quit");
-  EXPECT_EQ(run.wait(), 0) << run.err_text();
+  const int status = run.wait();
+  // The write lands between two rounds of meter 20 or takes one of them
+  // over, whichever the scheduling gives; nothing else fails.
+  const std::string err = run.err_text();
+  EXPECT_EQ(count_of(err, " abandoned: "), count_of(err, " abandoned: write 366+2 took over the line")) << err;
+  EXPECT_LE(count_of(err, " abandoned: "), 1u) << err;
+  EXPECT_EQ(status, count_of(err, " abandoned: ") == 0 ? 0 : 1) << err;
 
   // The rounds after the write stored slave 2's new registers under data
   // id 20, and slave 1's untouched ones under 1.

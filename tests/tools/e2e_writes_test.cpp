@@ -23,8 +23,8 @@ class EndToEndWrites : public ::testing::TestWithParam<WriteCase> {};
 TEST_P(EndToEndWrites, ReportTheConfirmedOutcome) {
   TempDir dir;
   write_image(dir.path("img.json"), {{366, 35}, {367, 7240}});
-  std::vector<std::string> args{"--simulate", "--registers", dir.path("img.json"), "--rounds", "1",
-                                "--timeout-ms", "300",      "--write",           GetParam().write};
+  std::vector<std::string> args{"--simulate", "--registers",  dir.path("img.json"), "--rounds", "1",
+                                "--timeout-ms", "1000", "--write", GetParam().write};
   args.insert(args.end(), GetParam().simArgs.begin(), GetParam().simArgs.end());
   const Finished run = run_host(args);
   EXPECT_EQ(run.status, 0) << run.err;
@@ -67,12 +67,17 @@ TEST(EndToEnd, WrittenRegistersReachTheMeter) {
 TEST(EndToEnd, AWriteMidRoundAbandonsTheRound) {
   TempDir dir;
   write_image(dir.path("img.json"), {{366, 35}, {367, 7240}});
-  // Request 6 of round 1 is held back long enough for the command to land.
-  HostRun host({"--simulate", "--registers", dir.path("img.json"), "--fault", "slow", "--slow-ms", "2500",
-                "--fault-after", "5", "--fault-count", "1", "--timeout-ms", "6000", "--rounds", "2", "--interval",
-                "0", "--history", dir.path("h.db"), "--snapshot"});
-  ASSERT_TRUE(host.err().wait_for("holding the reply", kEventTimeout)) << host.err_text();
+  // The reply to request 6 of round 1 is held until the write is in.
+  SimRun sim({"--registers", dir.path("img.json"), "--fault", "hold", "--fault-after", "5", "--fault-count", "1"});
+  ASSERT_FALSE(sim.path().empty());
+  HostRun host({"--port", sim.path(), "--timeout-ms", "60000", "--rounds", "2", "--interval", "0", "--history",
+                dir.path("h.db"), "--snapshot"});
+  ASSERT_TRUE(sim.err().wait_for("holding the reply", kEventTimeout)) << sim.err().text();
   host.send("write 300=77");
+  // The driver says so under the device lock that the held reply's
+  // handling waits for: the write has taken the round over before it.
+  ASSERT_TRUE(host.err().wait_for("KVRM4410T_Q::DeviceIoControl 206", kEventTimeout)) << host.err_text();
+  sim.release();
   ASSERT_TRUE(host.out().wait_for("control result", kEventTimeout)) << host.err_text();
   host.close_input();
   const int status = host.wait();

@@ -28,6 +28,8 @@ TEST(HostOptions, DefaultsRunUntilInterruptedOnceASecond) {
   EXPECT_EQ(r.options.dataId, 1u);
   EXPECT_FALSE(r.options.port);
   EXPECT_FALSE(r.options.snapshot);
+  EXPECT_FALSE(r.options.publishEveryRound);
+  EXPECT_TRUE(parse_host_options({"--publish-every-round"}).options.publishEveryRound);
 }
 
 TEST(HostOptions, BadUsageIsNamed) {
@@ -100,7 +102,7 @@ TEST(HostOptions, HelpNamesEveryOptionAndTheStdinCommands) {
   const std::string& help = r.text;
   for (const char* o : {"--plugin", "--config", "--data-id", "--meter", "--site", "--port", "--baud", "--parity",
                         "--slave", "--timeout-ms", "--rs485", "--rts", "--rounds", "--interval", "--offline-retry",
-                        "--round-timeout-ms", "--history", "--snapshot", "--write", "--ioctl", "--simulate", "--sim ",
+                        "--round-timeout-ms", "--publish-every-round", "--history", "--snapshot", "--write", "--ioctl", "--simulate", "--sim ",
                         "--registers", "--fault ", "--fault-after", "--fault-count", "--slow-ms", "--exception-code",
                         "--line-speed", "--verbose", "--help", "--version", "stats", "help", "quit", "@D", "SIGUSR1",
                         "by-id", "Exit status"})

@@ -250,6 +250,21 @@ TEST(Sim, SlowFaultHoldsTheReply) {
   EXPECT_TRUE(host::crc_ok(r.frame.data(), r.frame.size()));
 }
 
+TEST(Sim, HoldFaultKeepsTheReplyForARelease) {
+  FaultPlan plan;
+  plan.kind = *meter_sim::parse_fault("hold");
+  plan.after = 1;
+  plan.count = 1;
+  Slave s = static_slave(plan);
+  const auto first = ask(s, read_request(256, 1));
+  EXPECT_FALSE(first.held);
+  const auto second = ask(s, read_request(256, 1));
+  EXPECT_TRUE(second.held);
+  EXPECT_TRUE(second.faulted) << "logged, so that its driver knows when to release it";
+  EXPECT_EQ(second.delay, std::chrono::milliseconds(0));
+  EXPECT_EQ(second.frame, first.frame) << "the reply itself is whole";
+}
+
 double int32_at(const Slave& s, unsigned reg) {
   const auto raw = static_cast<std::int32_t>((static_cast<std::uint32_t>(s.image().get(reg)) << 16) | s.image().get(reg + 1));
   return raw;

@@ -49,6 +49,12 @@ void BenchBackend::save_history(SMDVDevice&, const unsigned char* data, unsigned
     log_.detail("the loaded history image is not stored again");
     return;
   }
+  // Stored only if the round counts: one given up before its last reply
+  // came is neither.
+  if (SerialWorker* w = worker_; w && !w->round_done(station_)) {
+    log_.detail(label_ + "a round given up before it completed is not stored");
+    return;
+  }
   std::string error;
   if (history_.is_open() && !history_.store(dataId_, data, length, &error)) {
     ++historyFailures_;
@@ -56,7 +62,6 @@ void BenchBackend::save_history(SMDVDevice&, const unsigned char* data, unsigned
   } else {
     log_.detail("history record of " + std::to_string(length) + " bytes");
   }
-  if (SerialWorker* w = worker_) w->note_round_done(station_);
 }
 
 bool BenchBackend::check_threshold(SMDVDevice&, const std::string& signalId, const std::string& name, float value,

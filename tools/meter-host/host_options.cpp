@@ -130,6 +130,12 @@ HostParse parse_host_options(const std::vector<std::string>& args) {
       ->check(cli::seconds(86400))
       ->type_name("SECONDS")
       ->group(rounds);
+  app.add_flag("--publish-every-round", o.publishEveryRound,
+               "start each round of a meter in a later second than its last\n"
+               "completed one: the driver stamps rounds to the second and\n"
+               "publishes one per second, so every round is then published\n"
+               "and checked (at most one round per second)")
+      ->group(rounds);
   app.add_option("--offline-retry", o.offlineRetry,
                  "a meter offline after 3 failed rounds in a row is tried\nagain this often (default 30)")
       ->check(cli::seconds(86400))
@@ -205,7 +211,8 @@ HostParse parse_host_options(const std::vector<std::string>& args) {
   std::vector<CLI::Option*> simOptions{
       app.add_option("--registers", registers, "register image (JSON: register number to value);\nS=FILE for slave S only")
           ->type_name("[S=]FILE"),
-      app.add_option("--fault", faults, "fault: no-reply, bad-crc, exception, wrong-echo,\nslow; KIND@S for slave S only")
+      app.add_option("--fault", faults,
+                     "fault: no-reply, bad-crc, exception, wrong-echo,\nslow, hold; KIND@S for slave S only")
           ->type_name("KIND[@S]"),
       app.add_option("--fault-after", faultAfter, "requests answered before the fault starts")
           ->check(cli::whole(0, 1000000000))

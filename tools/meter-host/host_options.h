@@ -39,6 +39,7 @@ struct HostOptions {
 
   unsigned rounds = 0;  // cycles, 0: until interrupted
   double interval = 1.0;
+  bool publishEveryRound = false;
   std::optional<double> offlineRetry;  // unset: the site file's, else 30 s
   std::optional<unsigned> roundTimeoutMs;
   std::string history;

@@ -165,6 +165,8 @@ Tally run_cycles(const meter_host::HostOptions& o, meter_host::Session& session,
         end = session.run_round(round, timeout, &why, m);
       }
       if (end == meter_host::RoundEnd::stopped) {
+        // Not a failure of the meter: neither counted nor stored.
+        log.line(label(m) + "round " + std::to_string(round) + " stopped before it completed: not stored");
         t.interrupted = true;
         break;
       }
@@ -277,6 +279,7 @@ int run(int argc, char** argv, meter_host::LineSink& out, bool outIsTerminal) {
   setup.pluginPath = o.plugin.empty() ? meter_host::default_plugin_path() : o.plugin;
   setup.dataId = o.dataId;
   setup.historyPath = o.history;
+  setup.publishEveryRound = o.publishEveryRound;
   const double retry = o.offlineRetry.value_or(site.offlineRetry.value_or(30.0));
 
   SignalThread::block();
@@ -293,7 +296,10 @@ int run(int argc, char** argv, meter_host::LineSink& out, bool outIsTerminal) {
   }
 
   meter_host::Session session(log);
-  meter_host::Stopper stopper([&session] { session.interrupt(); });
+  meter_host::Stopper stopper([&session, &log] {
+    log.line("stopping: the exchange in flight ends first");
+    session.interrupt();
+  });
   if (!session.start(setup, &error)) {
     log.line(error);
     return cli::kFailure;

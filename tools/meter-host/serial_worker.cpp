@@ -30,7 +30,13 @@ std::size_t SerialWorker::add_station(SPModbus& device, std::mutex& deviceMutex,
   return stations_.size() - 1;
 }
 
-void SerialWorker::start() { thread_ = std::thread([this] { run(); }); }
+void SerialWorker::start() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    running_ = true;
+  }
+  thread_ = std::thread([this] { run(); });
+}
 
 void SerialWorker::stop() {
   {
@@ -82,11 +88,13 @@ void SerialWorker::request_refresh(std::size_t station, unsigned round) {
   cv_.notify_all();
 }
 
-void SerialWorker::note_round_done(std::size_t station) {
+bool SerialWorker::round_done(std::size_t station) {
   std::lock_guard<std::mutex> lock(mutex_);
   Station& st = stations_.at(station);
+  if (st.abandoned) return false;
   st.completed = st.refreshed;
   cv_.notify_all();
+  return true;
 }
 
 void SerialWorker::note_rejection(std::size_t station, const std::string& why) {
@@ -108,9 +116,7 @@ void SerialWorker::note_rejection(std::size_t station, const std::string& why) {
   log_.line(line);
 }
 
-void SerialWorker::abandon(std::size_t station) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  Station& st = stations_.at(station);
+void SerialWorker::give_up(Station& st) {
   st.abandoned = true;
   if (st.pending && is_read(st.pending->frame)) {
     outstanding_.erase(st.pending->ticket);
@@ -133,7 +139,7 @@ void SerialWorker::interrupt() {
 
 RoundEnd SerialWorker::wait_round(std::size_t station, unsigned round, Clock::time_point deadline, std::string* why) {
   std::unique_lock<std::mutex> lock(mutex_);
-  const Station& st = stations_.at(station);
+  Station& st = stations_.at(station);
   // Stalled: the round was started, nothing of it is queued or on the
   // line, and it did not complete. The driver is waiting for nothing.
   auto stalled = [&] { return st.refreshed == round && busy_ != station && !st.pending && !st.refreshWanted; };
@@ -141,7 +147,10 @@ RoundEnd SerialWorker::wait_round(std::size_t station, unsigned round, Clock::ti
   const bool ended = cv_.wait_until(lock, deadline, [&] {
     return interrupted_ || stop_ || st.completed == round || lost() || stalled();
   });
+  // The reply in flight may still complete the round: let it.
+  if (st.completed != round && (interrupted_ || stop_)) cv_.wait(lock, [&] { return !running_; });
   if (st.completed == round) return RoundEnd::completed;
+  give_up(st);
   if (interrupted_ || stop_) return RoundEnd::stopped;
   if (lost()) {
     *why = st.lineLost && !st.failure.empty() ? st.failure : "the line is lost";
@@ -165,8 +174,8 @@ std::optional<std::pair<std::size_t, bool>> SerialWorker::next_work() const {
 void SerialWorker::run() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    cv_.wait(lock, [&] { return stop_ || !lineUp_ || next_work(); });
-    if (stop_) return;
+    cv_.wait(lock, [&] { return stop_ || interrupted_ || !lineUp_ || next_work(); });
+    if (stop_ || interrupted_) break;
     if (!lineUp_) {
       reopen(lock);
       continue;
@@ -197,6 +206,8 @@ void SerialWorker::run() {
     busy_.reset();
     cv_.notify_all();
   }
+  running_ = false;
+  cv_.notify_all();
 }
 
 void SerialWorker::refresh(std::size_t station, unsigned round) {
@@ -244,8 +255,8 @@ void SerialWorker::lose_line(std::size_t station, const std::string& why) {
 
 void SerialWorker::reopen(std::unique_lock<std::mutex>& lock) {
   auto delay = kFirstReopen;
-  while (!stop_) {
-    if (cv_.wait_for(lock, delay, [&] { return stop_; })) return;
+  while (!stop_ && !interrupted_) {
+    if (cv_.wait_for(lock, delay, [&] { return stop_ || interrupted_; })) return;
     lock.unlock();
     std::string error;
     const bool open = line_.reopen(&error);

@@ -64,18 +64,23 @@ public:
   // Rounds, counted from 1 by the scheduler for each station.
   void request_refresh(std::size_t station, unsigned round);
   // Round completion reached the history store (inside the driver's
-  // payload handler, on this thread).
-  void note_round_done(std::size_t station);
+  // payload handler, on this thread). True when the round counts and is to
+  // be stored; false when the scheduler gave it up before its last reply
+  // came. Here and in wait_round, under one lock, is where a round is
+  // decided: completed (counted and stored) or given up (neither).
+  bool round_done(std::size_t station);
   // The driver's Modbus layer rejected the reply to the request in flight.
   void note_rejection(std::size_t station, const std::string& why);
+  // Any end but `completed` gives the round up: the rest of its reads stay
+  // off the line and a late completion is not stored. After an interrupt
+  // it first waits for the exchange in flight, so that the round ends
+  // either completed or stopped, never completed later.
   RoundEnd wait_round(std::size_t station, unsigned round, Clock::time_point deadline, std::string* why);
-  // The scheduler gave up on the round: the rest of its reads stay off the
-  // line.
-  void abandon(std::size_t station);
   // True once the line is open (at once unless it was lost); false when
   // stopped or interrupted first.
   bool wait_line();
-  // Wakes every waiter; later waits end at once.
+  // Wakes every waiter; later waits end at once. The serial thread ends
+  // after the exchange in flight and starts no other.
   void interrupt();
 
 private:
@@ -91,12 +96,13 @@ private:
     std::optional<unsigned> refreshWanted;
     unsigned refreshed = 0;    // the round last started
     unsigned completed = 0;    // the round last completed
-    bool abandoned = false;    // the round last started was given up
+    bool abandoned = false;    // the round last started was given up: it no longer counts
     bool lineLost = false;     // the port failed during the round
     std::string failure;       // why the current round stopped
   };
 
   void run();
+  void give_up(Station& st);
   void exchange(std::size_t station, const Pending& p);
   void refresh(std::size_t station, unsigned round);
   void reopen(std::unique_lock<std::mutex>& lock);
@@ -121,6 +127,7 @@ private:
   bool lineUp_ = true;
   bool stop_ = false;
   bool interrupted_ = false;
+  bool running_ = false;  // the serial thread may still exchange or complete a round
   std::thread thread_;
 };
 

@@ -70,6 +70,7 @@ bool Session::start(const SessionSetup& setup, std::string* error) {
 
   SPModbus& first = *meters_.front()->device;
   settings_ = setup.line;
+  publishEveryRound_ = setup.publishEveryRound;
   if (settings_.baud == 0) settings_.baud = first.baudRate_ > 0 ? static_cast<unsigned>(first.baudRate_) : 9600;
   if (!line_.open(settings_, error)) return false;
   stats_.start(settings_.port, settings_.baud, settings_.parity != 'N');
@@ -103,7 +104,7 @@ void Session::load_cache(Meter& m) {
     log_.line(std::string("the driver failed on the history record: ") + e.what());
   }
   m.backend->set_loading_cache(false);
-  if (taken) m.cacheSecond = std::time(nullptr);
+  if (taken) m.heldSecond = std::time(nullptr);
   log_.line((meters_.size() > 1 ? "meter " + std::to_string(m.dataId) + ": " : std::string()) + "history record " +
             std::to_string(record->id) + " of " + record->savedAt +
             (taken ? " loaded into the driver" : " refused by the driver"));
@@ -112,15 +113,18 @@ void Session::load_cache(Meter& m) {
 RoundEnd Session::run_round(unsigned round, std::chrono::milliseconds timeout, std::string* why, std::size_t meter) {
   Meter& m = *meters_.at(meter);
   // The driver publishes one round per second of its clock: a round that
-  // completed in the second of the history record loaded at start-up would
-  // leave the record's values standing. Start the first one a second later.
-  if (m.cacheSecond) {
-    while (std::time(nullptr) == *m.cacheSecond) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    m.cacheSecond.reset();
+  // completed in the second of the history record loaded at start-up (or
+  // of the previous round) would leave the older values standing. Start it
+  // once that second has passed.
+  if (m.heldSecond) {
+    while (std::time(nullptr) == *m.heldSecond) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    m.heldSecond.reset();
   }
   worker_->request_refresh(m.station, round);
   const RoundEnd end = worker_->wait_round(m.station, round, Clock::now() + timeout, why);
-  if (end == RoundEnd::timed_out) worker_->abandon(m.station);
+  // Read after the completion: the driver's stamp is this second or an
+  // earlier one.
+  if (end == RoundEnd::completed && publishEveryRound_) m.heldSecond = std::time(nullptr);
   return end;
 }
 

@@ -42,6 +42,10 @@ struct SessionSetup {
   std::vector<MeterSetup> meters;
   LineSettings line;  // baud 0: the speed the driver asks for
   std::string historyPath;
+  // Each round of a meter starts in a later second than its last completed
+  // one, so that the driver, which stamps rounds to the second, publishes
+  // and checks every round.
+  bool publishEveryRound = false;
 };
 
 struct IoctlOutcome {
@@ -97,8 +101,10 @@ private:
     std::mutex deviceMutex;
     std::unique_ptr<BenchBackend> backend;
     std::size_t station = 0;
-    // The second in which a history record was loaded, if one was.
-    std::optional<std::time_t> cacheSecond;
+    // The second of the last round the driver published (a history record
+    // loaded, or with publishEveryRound a completed round): the next round
+    // starts after it.
+    std::optional<std::time_t> heldSecond;
   };
 
   bool add_meter(const MeterSetup& setup, bool labelled, std::string* error);
@@ -114,6 +120,7 @@ private:
   ModbusLine line_;
   std::unique_ptr<SerialWorker> worker_;
   LineSettings settings_;
+  bool publishEveryRound_ = false;
   std::shared_ptr<SMDController> controller_ = std::make_shared<SMDController>("meter-host");
 };
 

@@ -25,8 +25,10 @@
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
+volatile std::sig_atomic_t g_release = 0;
 
 void on_stop(int) { g_stop = 1; }
+void on_release(int) { g_release = 1; }
 
 void install_signals() {
   struct sigaction sa {};
@@ -35,12 +37,21 @@ void install_signals() {
   sa.sa_flags = 0;  // no restart: poll and sleeps return at once
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  sa.sa_handler = on_release;
+  sigaction(SIGUSR1, &sa, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
 }
 
 void log(const std::string& line) { std::cerr << "meter-sim: " << line << std::endl; }
 
 using Clock = std::chrono::steady_clock;
+
+// A held reply waits for SIGUSR1 (or the stop); the flag was cleared
+// before the log line that says the reply is held, so a signal sent after
+// reading that line is never missed.
+void wait_release() {
+  while (!g_release && !g_stop) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
 
 // Sends the reply as a line at `baud` would: one character time per byte.
 void send_paced(int fd, const std::vector<std::uint8_t>& frame, rtu_line::Nanos charTime) {
@@ -99,8 +110,10 @@ void serve(meter_sim::SerialPort& port, Bus& bus, const meter_sim::SimOptions& o
         const bool mine = (*frame)[0] == slave.address() || (*frame)[0] == 0;
         heard = heard || mine;
         const meter_sim::Reply reply = slave.handle(frame->data(), frame->size(), elapsed);
+        if (reply.held) g_release = 0;  // only a signal after the log line below releases it
         if ((o.verbose && mine) || reply.faulted) log("slave " + std::to_string(slave.address()) + ": " + reply.note);
         if (reply.frame.empty()) continue;
+        if (reply.held) wait_release();
         if (o.lineSpeed) {
           // On a pseudo-terminal the request arrives at once: it would have
           // taken its wire time, then the line is silent.

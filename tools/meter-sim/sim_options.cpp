@@ -58,7 +58,7 @@ std::string check_fault(const std::string& text) {
   std::string kind = text;
   slave_part(text, '@', false, &kind);
   if (parse_fault(kind)) return {};
-  return "unknown fault \"" + text + "\" (no-reply, bad-crc, exception, wrong-echo, slow; KIND@S for one slave)";
+  return "unknown fault \"" + text + "\" (no-reply, bad-crc, exception, wrong-echo, slow, hold; KIND@S for one slave)";
 }
 
 }  // namespace
@@ -107,8 +107,9 @@ SimParse parse_sim_options(const std::vector<std::string>& args) {
                  "whose energy counters grow")
       ->type_name("[S=]FILE");
   app.add_option("--fault", faults,
-                 "no-reply, bad-crc, exception, wrong-echo (writes only) or\n"
-                 "slow; KIND@S for slave S only (repeatable)")
+                 "no-reply, bad-crc, exception, wrong-echo (writes only),\n"
+                 "slow, or hold (the reply waits for SIGUSR1); KIND@S for\n"
+                 "slave S only (repeatable)")
       ->check(checked(check_fault))
       ->type_name("KIND[@S]");
   cli::add_whole(app, "--fault-after", [&o](long long v) { o.faults.after = static_cast<unsigned>(v); }, 0,

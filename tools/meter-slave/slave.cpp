@@ -20,7 +20,8 @@ struct FaultName {
 };
 constexpr FaultName kFaultNames[] = {{Fault::none, "none"},           {Fault::no_reply, "no-reply"},
                                      {Fault::bad_crc, "bad-crc"},     {Fault::exception, "exception"},
-                                     {Fault::wrong_echo, "wrong-echo"}, {Fault::slow, "slow"}};
+                                     {Fault::wrong_echo, "wrong-echo"}, {Fault::slow, "slow"},
+                                     {Fault::hold, "hold"}};
 
 }  // namespace
 
@@ -127,6 +128,10 @@ Reply Slave::handle(const std::uint8_t* adu, std::size_t length, double elapsed)
       case Fault::slow:
         r.delay = plan_.slowDelay;
         r.note += " (slow: holding the reply for " + std::to_string(plan_.slowDelay.count()) + " ms)";
+        break;
+      case Fault::hold:
+        r.held = true;
+        r.note += " (hold: holding the reply until released)";
         break;
       case Fault::wrong_echo:
         if (adu[1] == kWriteSingleRegister || adu[1] == kWriteMultipleRegisters) r.note += " (wrong-echo)";

@@ -15,9 +15,12 @@
 
 namespace meter_sim {
 
-enum class Fault { none, no_reply, bad_crc, exception, wrong_echo, slow };
+// hold: the reply waits for a signal of the test or person driving the
+// line, so that something can happen while a request is unanswered.
+enum class Fault { none, no_reply, bad_crc, exception, wrong_echo, slow, hold };
 
-// "no-reply", "bad-crc", "exception", "wrong-echo", "slow" (and "none").
+// "no-reply", "bad-crc", "exception", "wrong-echo", "slow", "hold" (and
+// "none").
 std::optional<Fault> parse_fault(const std::string& name);
 const char* fault_name(Fault f);
 
@@ -40,6 +43,7 @@ using host::kIllegalValue;
 struct Reply {
   std::vector<std::uint8_t> frame;  // whole RTU frame with CRC; empty: no reply
   std::chrono::milliseconds delay{0};
+  bool held = false;  // sent once released (hold)
   std::string note;  // what was asked and what happened, for the log
   bool faulted = false;
 };

@@ -1,6 +1,7 @@
 #include "support/runs.h"
 
 #include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -120,12 +121,15 @@ SimRun::SimRun(const std::vector<std::string>& args) {
   std::vector<std::string> argv{METER_SIM_PROGRAM};
   argv.insert(argv.end(), args.begin(), args.end());
   posix_io::SpawnOptions o;
-  o.pipeStdout = true;
+  o.pipeStdout = o.pipeStderr = true;
   std::string error;
   process_ = posix_io::Process::spawn(argv, o, &error);
+  err_.emplace(process_.stderr_fd());
   posix_io::LineReader reader(process_.stdout_fd());
   path_ = reader.read_line(posix_io::Clock::now() + kEventTimeout).value_or("");
 }
+
+void SimRun::release() { ::kill(process_.pid(), SIGUSR1); }
 
 void write_text(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary);

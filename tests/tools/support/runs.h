@@ -84,17 +84,21 @@ struct Finished {
 };
 Finished run_host(const std::vector<std::string>& args);
 
-// meter-sim on a new pseudo-terminal.
+// meter-sim on a new pseudo-terminal, its log collected.
 class SimRun {
 public:
   explicit SimRun(const std::vector<std::string>& args);
   const std::string& path() const { return path_; }
+  Collector& err() { return *err_; }
+  // Sends the reply that --fault hold keeps back.
+  void release();
   // Ends the simulator: its pseudo-terminal goes away with it.
   void stop() { process_.terminate(); }
 
 private:
   posix_io::Process process_;
   std::string path_;
+  std::optional<Collector> err_;
 };
 
 // A register image file.
