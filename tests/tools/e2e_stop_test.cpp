@@ -16,6 +16,7 @@ namespace {
 using namespace tools_test;
 
 enum class StopBy { quit, sigterm };
+void PrintTo(StopBy by, std::ostream* os) { *os << (by == StopBy::quit ? "quit" : "SIGTERM"); }
 
 // Where the stop comes: after `rounds` completed rounds and, when
 // `requests` is not 0, once that many requests of the next round were sent.

@@ -134,15 +134,15 @@ TEST(HostSite, FileNamesTheLineAndTheMeters) {
   }
 }
 
-struct WriteCase {
+struct WriteTextCase {
   const char* text;
   bool ok;
   unsigned address;
   std::vector<std::uint16_t> values;
 };
-void PrintTo(const WriteCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
+void PrintTo(const WriteTextCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
 
-class HostWriteCommand : public ::testing::TestWithParam<WriteCase> {};
+class HostWriteCommand : public ::testing::TestWithParam<WriteTextCase> {};
 
 TEST_P(HostWriteCommand, ParsesAddressAndValues) {
   std::string error;
@@ -154,16 +154,16 @@ TEST_P(HostWriteCommand, ParsesAddressAndValues) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Host, HostWriteCommand,
-                         ::testing::Values(WriteCase{"300=5", true, 300, {5}},
-                                           WriteCase{"0x9A00=0xFFFF,0", true, 0x9A00, {0xFFFF, 0}},
-                                           WriteCase{"300=-1,-32768", true, 300, {0xFFFF, 0x8000}},
-                                           WriteCase{"65535=1", true, 65535, {1}},
-                                           WriteCase{"65535=1,2", false, 0, {}},
-                                           WriteCase{"300=", false, 0, {}},
-                                           WriteCase{"300=1,,2", false, 0, {}},
-                                           WriteCase{"=1", false, 0, {}},
-                                           WriteCase{"300=-32769", false, 0, {}},
-                                           WriteCase{"300=1.5", false, 0, {}}));
+                         ::testing::Values(WriteTextCase{"300=5", true, 300, {5}},
+                                           WriteTextCase{"0x9A00=0xFFFF,0", true, 0x9A00, {0xFFFF, 0}},
+                                           WriteTextCase{"300=-1,-32768", true, 300, {0xFFFF, 0x8000}},
+                                           WriteTextCase{"65535=1", true, 65535, {1}},
+                                           WriteTextCase{"65535=1,2", false, 0, {}},
+                                           WriteTextCase{"300=", false, 0, {}},
+                                           WriteTextCase{"300=1,,2", false, 0, {}},
+                                           WriteTextCase{"=1", false, 0, {}},
+                                           WriteTextCase{"300=-32769", false, 0, {}},
+                                           WriteTextCase{"300=1.5", false, 0, {}}));
 
 TEST(HostCommands, OneValueWritesWithCode206InHostOrder) {
   const IoRequest r = write_request(WriteCommand{0x0130, {0xABCD}});

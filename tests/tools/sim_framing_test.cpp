@@ -41,6 +41,7 @@ struct SplitCase {
   const char* name;
   Bytes first;
 };
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.name; }
 
 class SimFraming : public ::testing::TestWithParam<SplitCase> {};
 
