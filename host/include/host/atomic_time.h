@@ -44,10 +44,16 @@ private:
   std::atomic<std::int64_t> ticks_;
 };
 
+// It stands where a host declares a plain ptime: the same size and alignment.
+static_assert(sizeof(AtomicTime) == sizeof(AtomicTime::Time) && alignof(AtomicTime) == alignof(AtomicTime::Time),
+              "the last-update time keeps the layout of a ptime");
+
 // Point reads and commands read these from host threads while the serial
 // path writes them; a lock there could be held by the very thread asking.
 static_assert(AtomicTime::kLockFree, "the last-update time must be lock-free on this target");
 static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
               "the ready flag and the mode must be lock-free on this target");
+static_assert(sizeof(std::atomic<bool>) == sizeof(bool) && sizeof(std::atomic<int>) == sizeof(int),
+              "the ready flag and the mode keep the size of a plain bool and int");
 
 }  // namespace host
