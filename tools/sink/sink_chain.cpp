@@ -1,0 +1,56 @@
+#include "sink_chain.h"
+
+#include <exception>
+
+namespace meter_host {
+
+void SinkChain::add(std::shared_ptr<RoundSink> sink) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (sink) sinks_.push_back(Entry{std::move(sink), false});
+}
+
+bool SinkChain::wants_snapshot() const {
+  for (const Entry& e : sinks_)
+    if (e.sink->wants_snapshot()) return true;
+  return false;
+}
+
+template <typename Call>
+void SinkChain::each(Call&& call) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (Entry& e : sinks_) {
+    try {
+      call(*e.sink);
+    } catch (const std::exception& ex) {
+      if (!e.failed && log_) log_(std::string(e.sink->sink_name()) + ": " + ex.what());
+      e.failed = true;
+    }
+  }
+}
+
+void SinkChain::started(const std::vector<MeterInfo>& m) {
+  each([&](RoundSink& s) { s.started(m); });
+}
+void SinkChain::round_completed(const CompletedRound& r) {
+  each([&](RoundSink& s) { s.round_completed(r); });
+}
+void SinkChain::round_abandoned(const AbandonedRound& r) {
+  each([&](RoundSink& s) { s.round_abandoned(r); });
+}
+void SinkChain::alarm_changed(const AlarmChange& c) {
+  each([&](RoundSink& s) { s.alarm_changed(c); });
+}
+void SinkChain::availability_changed(const Availability& a) {
+  each([&](RoundSink& s) { s.availability_changed(a); });
+}
+void SinkChain::line_changed(const LineChange& c) {
+  each([&](RoundSink& s) { s.line_changed(c); });
+}
+void SinkChain::cycle_ended(const CycleEnd& c) {
+  each([&](RoundSink& s) { s.cycle_ended(c); });
+}
+void SinkChain::stopped(const RunEnd& e) {
+  each([&](RoundSink& s) { s.stopped(e); });
+}
+
+}  // namespace meter_host
