@@ -76,4 +76,18 @@ bool read_site(const std::string& path, Site* site, std::string* error) {
   return true;
 }
 
+bool meter_setups(const HostOptions& o, const Site& site, const Json::Value& config, std::vector<MeterSetup>* out,
+                  std::string* error) {
+  const auto& wanted = o.meters.empty() ? site.meters : o.meters;
+  for (const MeterSpec& want : wanted) {
+    MeterSetup m;
+    m.slave = want.slave;
+    m.dataId = want.dataId.value_or(want.slave);
+    m.config = config;
+    if (!want.config.empty() && !read_config(want.config, &m.config, error)) return false;
+    out->push_back(m);
+  }
+  return true;
+}
+
 }  // namespace meter_host
