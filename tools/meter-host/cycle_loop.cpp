@@ -1,6 +1,8 @@
 #include "cycle_loop.h"
 
+#include "command_line.h"
 #include "command_runner.h"
+#include "host_options.h"
 #include "line_timing.h"
 
 namespace meter_host {
@@ -115,6 +117,30 @@ RunEnd run_cycles(const CycleSettings& s, RoundSource& source, Stopper& stopper,
   }
   sinks.stopped(t);
   return t;
+}
+
+void add_cycle_options(CLI::App& app, HostOptions& o, const std::string& group) {
+  cli::add_whole(app, "--rounds", [&o](long long v) { o.rounds = static_cast<unsigned>(v); }, 0, 1000000000,
+                 "cycles to run, each giving every online meter one round;\n0: until interrupted (default 0)")
+      ->group(group);
+  app.add_option("--interval", o.interval, "pause between two cycles (default 1)")
+      ->check(cli::seconds(86400))
+      ->type_name("SECONDS")
+      ->group(group);
+  app.add_flag("--publish-every-round", o.publishEveryRound,
+               "start each round of a meter in a later second than its last\n"
+               "completed one: the driver stamps rounds to the second and\n"
+               "publishes one per second, so every round is then published\n"
+               "and checked (at most one round per second)")
+      ->group(group);
+  app.add_option("--offline-retry", o.offlineRetry,
+                 "a meter offline after 3 failed rounds in a row is tried\nagain this often (default 30)")
+      ->check(cli::seconds(86400))
+      ->type_name("SECONDS")
+      ->group(group);
+  cli::add_whole(app, "--round-timeout-ms", [&o](long long v) { o.roundTimeoutMs = static_cast<unsigned>(v); }, 1,
+                 86400000, "a round not complete by then is abandoned\n(default: 22 reply time-outs plus twice the wire time)")
+      ->group(group);
 }
 
 }  // namespace meter_host

@@ -16,7 +16,17 @@
 #include "sink_chain.h"
 #include "turns.h"
 
+namespace CLI {
+class App;
+class Option;
+}  // namespace CLI
+
 namespace meter_host {
+
+struct HostOptions;
+// --rounds, --interval, --publish-every-round, --offline-retry,
+// --round-timeout-ms.
+void add_cycle_options(CLI::App& app, HostOptions& o, const std::string& group);
 
 class Stopper;
 

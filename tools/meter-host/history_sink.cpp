@@ -1,5 +1,8 @@
 #include "history_sink.h"
 
+#include "command_line.h"
+#include "host_options.h"
+
 namespace meter_host {
 
 HistorySink::HistorySink(History& history, Log& log) : history_(history), log_(log) {
@@ -57,6 +60,13 @@ void HistorySink::store(const Item& item) {
     ok = history_.record_alarm(c.event, &error, c.time);
   }
   if (!ok) log_.line(error);
+}
+
+void add_history_options(CLI::App& app, HostOptions& o, const std::string& group) {
+  app.add_option("--history", o.history,
+                 "SQLite database of history records and alarms; the newest\nrecord of each meter is loaded at start-up")
+      ->type_name("FILE")
+      ->group(group);
 }
 
 }  // namespace meter_host

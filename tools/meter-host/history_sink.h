@@ -14,7 +14,16 @@
 #include "host_log.h"
 #include "round_sink.h"
 
+namespace CLI {
+class App;
+class Option;
+}  // namespace CLI
+
 namespace meter_host {
+
+struct HostOptions;
+// --history.
+void add_history_options(CLI::App& app, HostOptions& o, const std::string& group);
 
 class HistorySink : public RoundSink {
 public:

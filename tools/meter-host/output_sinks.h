@@ -10,7 +10,18 @@
 #include "round_sink.h"
 #include "table_view.h"
 
+namespace CLI {
+class App;
+class Option;
+}  // namespace CLI
+
 namespace meter_host {
+
+struct HostOptions;
+// --snapshot and --show table.
+void add_output_options(CLI::App& app, HostOptions& o, const std::string& group);
+// --write and --ioctl.
+void add_command_options(CLI::App& app, HostOptions& o, const std::string& group);
 
 class CommandRunner;
 
