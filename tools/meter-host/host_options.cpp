@@ -108,6 +108,7 @@ HostParse parse_host_options(const std::vector<std::string>& args) {
   add_cycle_options(app, o, rounds);
   add_history_options(app, o, rounds);
   add_output_options(app, o, rounds);
+  web::add_http_options(app, o.http, "Web view");
   app.add_option("--check-config", o.checkConfig,
                  "check a configuration and the point file that mode 1\nwould read for --data-id; one line per finding,\nexit 0 when clean, 1 with findings")
       ->type_name("FILE")

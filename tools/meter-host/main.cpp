@@ -24,6 +24,7 @@
 #include "signal_thread.h"
 #include "simulator.h"
 #include "site.h"
+#include "web_wiring.h"
 
 namespace {
 
@@ -63,6 +64,13 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
     log.line(error);
     return cli::kBadUsage;
   }
+  web::ServerOptions webOptions;
+  webOptions.version = KV_VERSION;
+  bool webWanted = false;
+  if (!web::resolve_http(o.http, site.json["http"], &webOptions, &webWanted, &error)) {
+    log.line(error);
+    return cli::kBadUsage;
+  }
   setup.pluginPath = o.plugin.empty() ? default_plugin_path() : o.plugin;
   setup.dataId = o.dataId;
   setup.publishEveryRound = o.publishEveryRound;
@@ -98,6 +106,18 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
   std::shared_ptr<HistorySink> historySink;
   if (history.is_open()) sinks.add(historySink = std::make_shared<HistorySink>(history, log));
   sinks.add(std::make_shared<StartupCommands>(runner, log, startup_commands(o.writes, o.ioctls)));
+  std::shared_ptr<web::WebSink> webSink;
+  std::unique_ptr<web::HttpServer> webServer;
+  if (webWanted) {
+    sinks.add(webSink = std::make_shared<web::WebSink>(web_health(session.stats())));
+    webServer = std::make_unique<web::HttpServer>(webOptions, *webSink,
+                                                  history.is_open() ? web_history(history) : web::HistoryQuery());
+    if (!webServer->start(&error)) {
+      log.line(error);
+      return cli::kFailure;
+    }
+    log.line("web view on http://" + webOptions.address + ":" + std::to_string(webServer->port()) + "/");
+  }
   setup.sinks = &sinks;
 
   if (!session.start(setup, &error)) {
@@ -120,6 +140,7 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
   const RunEnd t = run_cycles(cycles, session, stopper, sinks);
   signals.stop();
   commands.stop();
+  if (webServer) webServer->stop();
   session.stop();
   log.lines(session.stats().text());
 

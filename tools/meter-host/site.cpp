@@ -18,6 +18,7 @@ bool whole(const Json::Value& v, long long min, long long max, long long* out) {
 
 bool site_from_json(const Json::Value& json, Site* site, std::string* error) {
   Site s;
+  s.json = json;
   if (json.isMember("line")) s.line = json["line"];
   if (json.isMember("offlineRetry")) {
     const Json::Value& v = json["offlineRetry"];

@@ -17,6 +17,8 @@ struct Site {
   Json::Value line;  // null when absent
   std::vector<MeterSpec> meters;
   std::optional<double> offlineRetry;
+  // The whole file: each part of the daemon reads its own member.
+  Json::Value json;
 };
 
 bool read_site(const std::string& path, Site* site, std::string* error);
