@@ -237,6 +237,8 @@ bool HttpServer::start(std::string* error) {
 
 unsigned short HttpServer::port() const { return impl_->boundPort; }
 
+unsigned HttpServer::connections() const { return impl_->active; }
+
 void HttpServer::stop() {
   Impl& s = *impl_;
   if (!s.thread.joinable()) return;

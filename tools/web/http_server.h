@@ -41,6 +41,8 @@ public:
   // cannot be had.
   bool start(std::string* error);
   unsigned short port() const;
+  // Connections open now.
+  unsigned connections() const;
   void stop();
 
   struct Impl;
