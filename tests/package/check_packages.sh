@@ -4,7 +4,8 @@
 #   check_packages.sh CHECK --debs DIR --arch ARCH ... -- [EMULATOR...]
 # CHECK: Contents, ExportsOnlyGetProviders, RunpathsStayInside,
 #        NeedsAsReadmeStates, InstalledHostRunsARound, SiteServiceFiles,
-#        SiteServiceUnitVerifies, SiteServiceExposure, PackagedSiteIsRefused
+#        SiteServiceUnitVerifies, SiteServiceExposure, SiteServiceUserIsMade,
+#        PackagedSiteIsRefused
 set -uo pipefail
 check=$1; shift
 while [ $# -gt 0 ]; do
@@ -193,6 +194,16 @@ case $check in
     [ -n "$level" ] || { echo "$out" | tail -n 20; fail "systemd-analyze security gave no exposure level"; }
     echo "exposure $level (at most $max_exposure)"
     [ "$rc" -eq 0 ] || { grep '✗' <<<"$out"; fail "exposure $level is above $max_exposure"; }
+    ;;
+  SiteServiceUserIsMade)
+    # As postinst does it, on a copy of this machine's user database.
+    v=$(verify_root)
+    mkdir -p "$v/etc"
+    cp /etc/passwd /etc/group "$v/etc/"
+    systemd-sysusers --root="$v" "$service_user.conf" || fail "systemd-sysusers refuses $service_user.conf"
+    entry=$(grep "^$service_user:" "$v/etc/passwd") || fail "no user $service_user was made"
+    grep -qE "^dialout:[^:]*:[0-9]+:(.*,)?$service_user(,.*)?$" "$v/etc/group" || fail "$service_user is not in dialout"
+    echo "$entry"
     ;;
   PackagedSiteIsRefused)
     cd "$scratch" || exit 1
