@@ -168,6 +168,10 @@ case $check in
     [ -f "$root$site_file" ] || fail "the tools package lacks $site_file"
     grep -qF "\"/var/lib/$service_dir/history.db\"" "$root$site_file" ||
       fail "the packaged site keeps its history outside the state directory /var/lib/$service_dir"
+    for script in postinst prerm postrm; do
+      [ -x "$control/$script" ] || fail "the tools package has no executable $script"
+      sh -n "$control/$script" || fail "$script is no valid shell script"
+    done
     grep -q "systemd-sysusers $service_user.conf" "$control/postinst" || fail "postinst does not make the user"
     ! grep -qE 'systemctl (enable|start|restart|reload)|deb-systemd' "$control/postinst" ||
       fail "postinst enables or starts the service"
