@@ -29,8 +29,9 @@ bool site_from_json(const Json::Value& json, Site* site, std::string* error) {
   Site s;
   s.json = json;
   if (json.isMember("line")) s.line = json["line"];
-  if (s.line.isObject() && s.line["port"].isString()) {
-    if (std::string why = port_refusal(s.line["port"].asString()); !why.empty()) {
+  const Json::Value port = s.line.isObject() ? s.line.get("port", Json::Value()) : Json::Value();
+  if (port.isString()) {
+    if (std::string why = port_refusal(port.asString()); !why.empty()) {
       *error = why;
       return false;
     }
