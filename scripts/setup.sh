@@ -20,8 +20,6 @@ native_pkgs=(
 )
 # The web view's tests load its page in headless Chromium and check its
 # metrics with promtool (from prometheus); wrk loads it in the benchmark.
-# systemd-analyze, systemd-sysusers (systemd) and kill(1) (procps) check
-# the site service as packaged.
 test_pkgs=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev valgrind sqlite3 mbpoll
   dpkg-dev file chromium prometheus wrk systemd procps
