@@ -26,6 +26,11 @@ void HistorySink::alarm_changed(const AlarmChange& c) {
 
 void HistorySink::stopped(const RunEnd&) { finish(); }
 
+std::string HistorySink::state_text() const {
+  const unsigned n = failures_;
+  return n == 0 ? "history ok" : "history: " + std::to_string(n) + " rounds not stored";
+}
+
 void HistorySink::finish() {
   {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -34,6 +34,8 @@ public:
   void alarm_changed(const AlarmChange& c) override;
   void stopped(const RunEnd&) override;
   unsigned failures() const { return failures_; }
+  // "history ok", or how many rounds it could not store.
+  std::string state_text() const;
 
 private:
   struct Round {

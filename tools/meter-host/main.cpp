@@ -18,6 +18,7 @@
 #include "host_options.h"
 #include "line_settings.h"
 #include "log_sink.h"
+#include "notify_sink.h"
 #include "output_sinks.h"
 #include "point_file_hint.h"
 #include "session.h"
@@ -61,7 +62,7 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
   if ((!o.site.empty() && !read_site(o.site, &site, &error)) || !read_config(o.config, &setup.config, &error) ||
       !resolve_line_settings(o, setup.config, 0, &setup.line, &error, site.line) ||
       !meter_setups(o, site, setup.config, &setup.meters, &error)) {
-    log.line(error);
+    log.error(error);
     return cli::kBadUsage;
   }
   web::ServerOptions webOptions;
@@ -84,8 +85,10 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
   }
 
   Session session(log);
-  Stopper stopper([&session, &log] {
+  std::shared_ptr<notify::NotifySink> notifier;
+  Stopper stopper([&session, &log, &notifier] {
     log.line("stopping: the exchange in flight ends first");
+    if (notifier) notifier->stopping();
     session.interrupt();
   });
   History history;
@@ -101,11 +104,17 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
   // The outputs of a round, in the order they see it.
   SinkChain sinks([&log](const std::string& line) { log.line(line); });
   sinks.add(std::make_shared<StatsSink>(session.stats()));
-  sinks.add(std::make_shared<LogSink>(log, several));
+  sinks.add(std::make_shared<LogSink>(log, several, [&session](std::size_t m, bool quiet) { session.set_quiet(m, quiet); }));
   sinks.add(std::make_shared<RoundOutputSink>(out, log, o.snapshot, o.showTable, outIsTerminal, several));
   std::shared_ptr<HistorySink> historySink;
   if (history.is_open()) sinks.add(historySink = std::make_shared<HistorySink>(history, log));
   sinks.add(std::make_shared<StartupCommands>(runner, log, startup_commands(o.writes, o.ioctls)));
+  notify::NotifySinkOptions notifyOptions;
+  notifyOptions.historyState = [&historySink] { return historySink ? historySink->state_text() : std::string(); };
+  std::string notifyError;
+  notifier = notify::make_notify_sink(std::move(notifyOptions), &notifyError);
+  if (!notifyError.empty()) log.warning("no service notifications: " + notifyError);
+  sinks.add(notifier);
   std::shared_ptr<web::WebSink> webSink;
   std::unique_ptr<web::HttpServer> webServer;
   if (webWanted) {
@@ -145,6 +154,8 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
   log.lines(session.stats().text());
 
   if (historySink && historySink->failures() > 0) return cli::kFailure;
+  // A daemon asked to stop has done its work, whatever round was in flight.
+  if (o.rounds == 0 && stopper.requested()) return cli::kDone;
   if (t.completed < t.turns) return cli::kFailure;
   if (o.rounds != 0 && t.cycles < o.rounds) return cli::kFailure;
   return cli::kDone;
