@@ -79,7 +79,26 @@ RunEnd run_cycles(const CycleSettings& s, RoundSource& source, Stopper& stopper,
   std::vector<unsigned> rounds(n, 0);
   Turn turn(s, source, sinks);
 
+  // A reload between two rounds: new meters take their turns from the next
+  // cycle on, removed ones none.
+  auto reload = [&] {
+    if (!stopper.take_reload() || !s.reload || !s.reload()) return;
+    const std::size_t now = source.meters();
+    for (std::size_t m = infos.size(); m < now; ++m) infos.push_back(source.meter_info(m));
+    turns.resize(now);
+    rounds.resize(now, 0);
+    std::vector<MeterInfo> active;
+    for (std::size_t m = 0; m < now; ++m) {
+      if (source.active(m))
+        active.push_back(infos[m]);
+      else
+        turns.retire(m);
+    }
+    sinks.meters_changed(active);
+  };
+
   for (unsigned cycle = 1; s.rounds == 0 || cycle <= s.rounds; ++cycle) {
+    reload();
     const auto cycleStart = Clock::now();
     // Every meter offline: the cycle begins when the first retry is due.
     const auto due = turns.next_due(cycleStart);
@@ -88,8 +107,8 @@ RunEnd run_cycles(const CycleSettings& s, RoundSource& source, Stopper& stopper,
       t.interrupted = true;
       break;
     }
-    for (std::size_t m = 0; m < n; ++m) {
-      if (!turns.due(m, Clock::now())) continue;
+    for (std::size_t m = 0; m < infos.size(); ++m) {
+      if (!source.active(m) || !turns.due(m, Clock::now())) continue;
       const unsigned round = rounds[m] + 1;
       std::string why;
       Clock::time_point started;
@@ -117,9 +136,13 @@ RunEnd run_cycles(const CycleSettings& s, RoundSource& source, Stopper& stopper,
     }
     if (t.interrupted) break;
     t.cycles = cycle;
-    std::size_t online = 0;
-    for (std::size_t m = 0; m < n; ++m) online += turns.offline(m) ? 0 : 1;
-    sinks.cycle_ended(CycleEnd{cycle, n, online});
+    std::size_t online = 0, active = 0;
+    for (std::size_t m = 0; m < infos.size(); ++m) {
+      if (!source.active(m)) continue;
+      ++active;
+      online += turns.offline(m) ? 0 : 1;
+    }
+    sinks.cycle_ended(CycleEnd{cycle, active, online});
     if (s.rounds != 0 && cycle == s.rounds) break;
     const auto next = cycleStart + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s.interval));
     sinks.pausing(next);
