@@ -26,7 +26,24 @@ speed_t speed_code(unsigned baud) {
   return B9600;  // a pseudo-terminal moves bytes at any speed
 }
 
+unsigned baud_of(speed_t code) {
+  for (const Speed& s : kSpeeds)
+    if (s.code == code) return s.baud;
+  return 0;
+}
+
 }  // namespace
+
+std::optional<SerialPort::Settings> SerialPort::master_settings() const {
+  termios t{};
+  if (held_ < 0 || ::tcgetattr(held_, &t) != 0) return std::nullopt;
+  Settings s;
+  s.baud = baud_of(::cfgetospeed(&t));
+  // A pseudo-terminal clears PARENB whatever the master asked, but keeps
+  // the parity check of the input and the odd flag: they tell the parity.
+  if (t.c_iflag & INPCK) s.parity = (t.c_cflag & PARODD) ? 'O' : 'E';
+  return s;
+}
 
 SerialPort::~SerialPort() {
   if (ctx_) {

@@ -1,6 +1,7 @@
 #pragma once
 // The simulator's end of the line: a pseudo-terminal pair that it creates
 // itself, or a serial device that libmodbus opens.
+#include <optional>
 #include <string>
 
 #include <modbus/modbus.h>
@@ -18,6 +19,14 @@ public:
   bool open_pty(unsigned baud, char parity, std::string* error);
   // An existing serial device.
   bool open_device(const std::string& device, unsigned baud, char parity, std::string* error);
+
+  // The speed and parity the master set on its end of a pseudo-terminal;
+  // nothing for a serial device, whose line itself sees to mismatches.
+  struct Settings {
+    unsigned baud = 0;  // 0: a speed that is no standard rate
+    char parity = 'N';
+  };
+  std::optional<Settings> master_settings() const;
 
   modbus_t* context() const { return ctx_; }
   int fd() const { return fd_; }
