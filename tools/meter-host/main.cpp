@@ -10,11 +10,13 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "command_line.h"
+#include "commissioning.h"
 #include "check_config_command.h"
 #include "command_runner.h"
 #include "host_log.h"
@@ -336,6 +338,12 @@ int run(int argc, char** argv, meter_host::LineSink& out, bool outIsTerminal) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Commissioning sub-commands: options and output of their own.
+  if (argc > 1 && (std::string(argv[1]) == "scan" || std::string(argv[1]) == "check-wiring")) {
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    return std::string(argv[1]) == "scan" ? commissioning::scan_command(args, std::cout, std::cerr, isatty(STDERR_FILENO))
+                                          : commissioning::check_wiring_command(args, std::cout, std::cerr);
+  }
   // Standard output carries only what scripts read. The driver writes its
   // diagnostics to standard output: they join the log on standard error.
   const int outFd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
