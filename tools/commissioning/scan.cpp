@@ -74,13 +74,13 @@ Json::Value site_file(const std::string& port, const std::vector<Found>& found) 
   if (!best) return Json::Value();
   Json::Value site(Json::objectValue);
   site["line"]["port"] = port;
-  site["line"]["baud"] = best->baud;
+  site["line"]["baud"] = static_cast<Json::Int>(best->baud);
   site["line"]["parity"] = std::string(1, best->parity);
   Json::Value& meters = site["meters"] = Json::Value(Json::arrayValue);
   for (const Found& f : found) {
     if (!f.kvrm || f.at.baud != best->baud || f.at.parity != best->parity) continue;
     Json::Value m(Json::objectValue);
-    m["slave"] = f.slave;
+    m["slave"] = static_cast<Json::Int>(f.slave);
     meters.append(m);
   }
   return site;

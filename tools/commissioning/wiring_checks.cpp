@@ -39,8 +39,8 @@ bool voltage_lost(const PhaseReading& p, const WiringSettings& s) { return p.vol
 double load_gate(const WiringSettings& s) { return s.ctPrimary ? L::kLoadGateShare * *s.ctPrimary : L::kLoadGateAmps; }
 
 std::string gate_text(const WiringSettings& s) {
-  return s.ctPrimary ? num(load_gate(s), 2) + " A, 10 % of the CT's " + num(*s.ctPrimary, 0) + " A"
-                     : num(load_gate(s), 2) + " A; --ct-primary sets 10 % of the CT's rating";
+  return s.ctPrimary ? num(load_gate(s), 2) + " A (10 % of the CT's " + num(*s.ctPrimary, 0) + " A)"
+                     : num(load_gate(s), 2) + " A (no --ct-primary)";
 }
 
 Check frequency(const WiringReading& r, const WiringSettings& s) {
