@@ -11,6 +11,7 @@
 #include "meter_reads.h"
 #include "modbus_line.h"
 #include "scan.h"
+#include "sweep.h"
 
 namespace commissioning {
 
@@ -153,7 +154,7 @@ int scan_command(const std::vector<std::string>& args, std::ostream& out, std::o
   std::vector<Found> found;
   Garbled garbled;
   Clock::duration spent{0};
-  std::size_t asked = 0;
+  std::size_t done = 0;  // addresses asked in the sweeps before this one
 
   for (std::size_t ci = 0; ci < combos.size(); ++ci) {
     const Combination& c = combos[ci];
@@ -169,42 +170,28 @@ int scan_command(const std::vector<std::string>& args, std::ostream& out, std::o
       err << "meter-host scan: " << error << std::endl;
       return cli::kFailure;
     }
-    std::vector<std::pair<unsigned, ReadResult>> present;
-    std::size_t garbledHere = 0;
-    const auto start = Clock::now();
-    for (std::size_t i = 0; i < o.slaves.size(); ++i) {
-      const unsigned slave = o.slaves[i];
-      if (errIsTerminal) {
-        // The time left from the mean so far, at first from the physical least.
-        const std::chrono::nanoseconds each =
-            asked ? std::chrono::nanoseconds(spent / static_cast<long long>(asked)) : sweep_limit(1, c, timeout);
-        const std::size_t remaining = (o.slaves.size() - i) + (combos.size() - ci - 1) * o.slaves.size();
-        Progress p{ci, combos.size(), c, i, o.slaves.size(), slave, found.size() + present.size(),
-                   std::chrono::duration_cast<std::chrono::seconds>(each * static_cast<long long>(remaining))};
-        reporter.asking(p);
-      }
-      const auto asking = Clock::now();
-      ReadResult r = read_registers(line, static_cast<std::uint8_t>(slave), kProbeRegister, 1);
-      spent += Clock::now() - asking;
-      ++asked;
-      switch (r.kind) {
-        case ReadResult::Kind::data:
-        case ReadResult::Kind::exception:
-          present.emplace_back(slave, std::move(r));
-          break;
-        case ReadResult::Kind::garbled:
-          garbled[slave].push_back(c);
-          ++garbledHere;
-          break;
-        case ReadResult::Kind::lost:
-          reporter.clear();
-          err << "meter-host scan: " << o.port << ": " << r.why << std::endl;
-          return cli::kFailure;
-        case ReadResult::Kind::silent:
-          break;
-      }
+    const auto started = Clock::now();
+    const Sweep swept = sweep(line, o.slaves, [&](std::size_t i, std::size_t answered) {
+      if (!errIsTerminal) return;
+      // The time left from the mean so far, at first from the physical least.
+      const std::size_t asked = done + i;
+      const std::chrono::nanoseconds each =
+          asked ? std::chrono::nanoseconds((spent + (Clock::now() - started)) / static_cast<long long>(asked))
+                : sweep_limit(1, c, timeout);
+      const std::size_t remaining = (o.slaves.size() - i) + (combos.size() - ci - 1) * o.slaves.size();
+      reporter.asking(Progress{ci, combos.size(), c, i, o.slaves.size(), o.slaves[i], found.size() + answered,
+                               std::chrono::duration_cast<std::chrono::seconds>(each * static_cast<long long>(remaining))});
+    });
+    spent += swept.took;
+    done += o.slaves.size();
+    if (!swept.lost.empty()) {
+      reporter.clear();
+      err << "meter-host scan: " << o.port << ": " << swept.lost << std::endl;
+      return cli::kFailure;
     }
-    reporter.swept(c, o.slaves.size(), Clock::now() - start, present.size(), garbledHere);
+    for (unsigned slave : swept.garbled) garbled[slave].push_back(c);
+    const auto& present = swept.present;
+    reporter.swept(c, o.slaves.size(), swept.took, present.size(), swept.garbled.size());
     for (const auto& [slave, probe] : present) {
       Found f;
       f.slave = slave;
