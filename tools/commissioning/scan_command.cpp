@@ -180,7 +180,7 @@ int scan_command(const std::vector<std::string>& args, std::ostream& out, std::o
                 : sweep_limit(1, c, timeout);
       const std::size_t remaining = (o.slaves.size() - i) + (combos.size() - ci - 1) * o.slaves.size();
       reporter.asking(Progress{ci, combos.size(), c, i, o.slaves.size(), o.slaves[i], found.size() + answered,
-                               std::chrono::duration_cast<std::chrono::seconds>(each * static_cast<long long>(remaining))});
+                               std::chrono::ceil<std::chrono::seconds>(each * static_cast<long long>(remaining))});
     });
     spent += swept.took;
     done += o.slaves.size();
