@@ -47,6 +47,13 @@ TEST(Scan, SiteFileTakesTheSettingsWithTheMostMeters) {
   EXPECT_EQ(site, parse_json(R"({"line": {"port": "/dev/ttyUSB0", "baud": 19200, "parity": "E"},
                                  "meters": [{"slave": 2}, {"slave": 7}]})"));
   EXPECT_TRUE(commissioning::site_file("/dev/ttyUSB0", {other}).isNull()) << "no KVRM4410T, no site";
+  EXPECT_EQ(commissioning::site_text(site), "{\n"
+                                            "  \"line\": {\"port\": \"/dev/ttyUSB0\", \"baud\": 19200, \"parity\": \"E\"},\n"
+                                            "  \"meters\": [\n"
+                                            "    {\"slave\": 2},\n"
+                                            "    {\"slave\": 7}\n"
+                                            "  ]\n"
+                                            "}\n");
 }
 
 TEST(Scan, SweepLimitIsRequestWireTimePlusTimeOutPerAddress) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include <json/writer.h>
+
 #include "command_line.h"
 #include "line_timing.h"
 
@@ -84,6 +86,17 @@ Json::Value site_file(const std::string& port, const std::vector<Found>& found) 
     meters.append(m);
   }
   return site;
+}
+
+std::string site_text(const Json::Value& site) {
+  const Json::Value& line = site["line"];
+  std::string text = "{\n  \"line\": {\"port\": " + Json::valueToQuotedString(line["port"].asCString()) +
+                     ", \"baud\": " + std::to_string(line["baud"].asUInt()) + ", \"parity\": \"" +
+                     line["parity"].asString() + "\"},\n  \"meters\": [";
+  const Json::Value& meters = site["meters"];
+  for (Json::ArrayIndex i = 0; i < meters.size(); ++i)
+    text += std::string(i ? "," : "") + "\n    {\"slave\": " + std::to_string(meters[i]["slave"].asUInt()) + "}";
+  return text + "\n  ]\n}\n";
 }
 
 std::chrono::nanoseconds sweep_limit(std::size_t addresses, const Combination& c, std::chrono::milliseconds timeout) {

@@ -50,6 +50,9 @@ std::string garbled_line(unsigned slave, const std::vector<Combination>& where);
 // The site file for the combination with the most KVRM4410T meters (the
 // first such), or null when there is none.
 Json::Value site_file(const std::string& port, const std::vector<Found>& found);
+// Its text, laid out for a person to edit: the line on one line, a meter
+// per line.
+std::string site_text(const Json::Value& site);
 
 // The physical least of one combination's sweep: per address the request's
 // wire time and the reply time-out.

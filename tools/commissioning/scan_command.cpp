@@ -1,9 +1,8 @@
 #include <array>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <ostream>
-
-#include <json/writer.h>
 
 #include "acquisition/data_block.h"
 #include "command_line.h"
@@ -215,9 +214,7 @@ int scan_command(const std::vector<std::string>& args, std::ostream& out, std::o
       return cli::kFailure;
     }
     std::ofstream file(o.siteFile);
-    Json::StreamWriterBuilder builder;
-    builder["indentation"] = "  ";
-    file << Json::writeString(builder, site) << "\n";
+    file << site_text(site);
     if (!file.flush()) {
       err << "meter-host scan: cannot write " << o.siteFile << std::endl;
       return cli::kFailure;
