@@ -122,7 +122,7 @@ Exchange ModbusLine::exchange(const std::vector<std::uint8_t>& frame) {
     e.kind = Exchange::Kind::timeout;
     e.why = "no reply within " + std::to_string(timeoutMs_) + " ms";
   } else if (err == EMBBADCRC) {
-    e.why = "bad CRC";  // see bad_crc()
+    e.why = "bad CRC";
   } else {
     e.kind = port_lost(err) ? Exchange::Kind::lost : Exchange::Kind::failed;
     e.why = modbus_strerror(err);

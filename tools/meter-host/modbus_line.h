@@ -53,9 +53,6 @@ private:
   std::chrono::steady_clock::time_point quietFrom_{};
 };
 
-// Whether an exchange failed on a reply whose CRC is wrong.
-inline bool bad_crc(const Exchange& e) { return e.kind == Exchange::Kind::failed && e.why == "bad CRC"; }
-
 // Whether a failure with this errno means the port itself is gone.
 bool port_lost(int err);
 

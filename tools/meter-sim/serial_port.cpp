@@ -92,6 +92,7 @@ bool SerialPort::open_pty(unsigned baud, char parity, std::string* error) {
 }
 
 bool SerialPort::open_device(const std::string& device, unsigned baud, char parity, std::string* error) {
+  if (!lock_.take(device, error)) return false;
   ctx_ = modbus_new_rtu(device.c_str(), static_cast<int>(baud), parity, 8, 1);
   if (!ctx_ || modbus_connect(ctx_) != 0) {
     *error = "cannot open " + device + ": " + modbus_strerror(errno);

@@ -6,6 +6,8 @@
 
 #include <modbus/modbus.h>
 
+#include "port_lock.h"
+
 namespace meter_sim {
 
 class SerialPort {
@@ -17,7 +19,7 @@ public:
 
   // A new pseudo-terminal, raw and without echo; masters connect to path().
   bool open_pty(unsigned baud, char parity, std::string* error);
-  // An existing serial device.
+  // An existing serial device, locked as every program on a line locks it.
   bool open_device(const std::string& device, unsigned baud, char parity, std::string* error);
 
   // The speed and parity the master set on its end of a pseudo-terminal;
@@ -38,6 +40,7 @@ private:
   int master_ = -1;  // pseudo-terminal: our end
   int held_ = -1;    // pseudo-terminal: the other end, kept open
   std::string path_;
+  posix_io::PortLock lock_;  // a serial device's
 };
 
 }  // namespace meter_sim
