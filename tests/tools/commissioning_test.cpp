@@ -16,6 +16,8 @@
 #include "support/runs.h"
 #include "wiring_checks.h"
 
+// Named: the suite's files share unity batches.
+namespace commissioning_tests {
 namespace {
 
 using namespace tools_test;
@@ -398,3 +400,4 @@ TEST(CheckWiring, AMeterThatDoesNotAnswerFails) {
 }
 
 }  // namespace
+}  // namespace commissioning_tests

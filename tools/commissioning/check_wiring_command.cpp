@@ -12,20 +12,20 @@ namespace commissioning {
 
 namespace {
 
-const char* kDescription =
+const char* kCheckDescription =
     "Reads a few polling rounds of one KVRM4410T and judges its wiring: the\n"
     "frequency, each phase and line voltage, the unbalance, the direction and\n"
     "angle of each phase's power (a reversed or swapped CT), and whether the\n"
     "totals and apparent powers agree with the phases. One line per check:\n"
     "pass, warn or FAIL, with the values it used and what to do.";
 
-const char* kFooter =
+const char* kCheckFooter =
     "Angle and direction checks are skipped with a warning for a phase whose\n"
     "current is below 10 % of --ct-primary (0.5 A without it).\n"
     "Exit status: 0 when no check failed (warnings allowed), 1 when one did or\n"
     "the meter could not be read, 2 on bad usage.";
 
-struct Options {
+struct CheckOptions {
   meter_host::LineSettings line;
   unsigned rounds = 3;
   WiringSettings wiring;
@@ -34,10 +34,10 @@ struct Options {
 }  // namespace
 
 int check_wiring_command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  Options o;
+  CheckOptions o;
   o.line.baud = 9600;
-  CLI::App app(kDescription, "meter-host check-wiring");
-  app.footer(kFooter);
+  CLI::App app(kCheckDescription, "meter-host check-wiring");
+  app.footer(kCheckFooter);
   cli::set_up(app, "meter-host", 30);
   app.add_option("--port", o.line.port, "serial device of the line")->type_name("DEVICE")->required();
   cli::add_whole(app, "--baud", [&o](long long v) { o.line.baud = static_cast<unsigned>(v); }, 50, 4000000,

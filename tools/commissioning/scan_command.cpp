@@ -18,7 +18,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const char* kDescription =
+const char* kScanDescription =
     "Finds the devices on a Modbus RTU line: at each speed and parity it asks\n"
     "every address for the frequency register (409). A reply or an exception\n"
     "is a device; a reply with a bad CRC is reported for its address (two\n"
@@ -26,14 +26,14 @@ const char* kDescription =
     "the driver reads a KVRM4410T to tell whether it is one. It stops after\n"
     "the first speed and parity where devices answered, unless --all.";
 
-const char* kFooter =
+const char* kScanFooter =
     "Standard output: one line per device and per address with bad CRCs.\n"
     "Standard error: a progress bar on a terminal, else one line per speed\n"
     "and parity. A line that another program holds is refused untouched.\n"
     "Exit status: 0 when a device was found, 1 when none was or the line\n"
     "failed, 2 on bad usage.";
 
-struct Options {
+struct ScanOptions {
   std::string port;
   std::vector<unsigned> bauds{9600, 19200, 4800, 2400, 38400, 115200};
   std::vector<char> parities{'N', 'E', 'O'};
@@ -74,9 +74,10 @@ private:
   bool drawn_ = false;
 };
 
-bool parse(const std::vector<std::string>& args, Options* o, std::ostream& out, std::ostream& err, int* status) {
-  CLI::App app(kDescription, "meter-host scan");
-  app.footer(kFooter);
+bool parse_scan_options(const std::vector<std::string>& args, ScanOptions* o, std::ostream& out, std::ostream& err,
+                        int* status) {
+  CLI::App app(kScanDescription, "meter-host scan");
+  app.footer(kScanFooter);
   cli::set_up(app, "meter-host", 30);
   app.add_option("--port", o->port, "serial device of the line")->type_name("DEVICE")->required();
   app.add_option("--bauds", o->bauds, "speeds to try, in order\n(default 9600,19200,4800,2400,38400,115200)")
@@ -143,9 +144,9 @@ void identify(meter_host::ModbusLine& line, const ReadResult& probe, Found* f) {
 }  // namespace
 
 int scan_command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal) {
-  Options o;
+  ScanOptions o;
   int status = cli::kDone;
-  if (!parse(args, &o, out, err, &status)) return status;
+  if (!parse_scan_options(args, &o, out, err, &status)) return status;
 
   const std::vector<Combination> combos = combinations(o.bauds, o.parities);
   const auto timeout = std::chrono::milliseconds(o.timeoutMs);

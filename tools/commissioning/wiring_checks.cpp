@@ -34,7 +34,9 @@ double wrap(double d) {
 
 Check make(std::string name, Verdict v, std::string text) { return Check{std::move(name), v, std::move(text)}; }
 
-bool voltage_lost(const PhaseReading& p, const WiringSettings& s) { return p.voltage < L::kVoltageLost * s.nominalVoltage; }
+bool voltage_lost(const PhaseReading& p, const WiringSettings& s) {
+  return p.voltage < L::kVoltageLost * s.nominalVoltage;
+}
 
 double load_gate(const WiringSettings& s) { return s.ctPrimary ? L::kLoadGateShare * *s.ctPrimary : L::kLoadGateAmps; }
 
@@ -161,10 +163,9 @@ Check power_flow(const WiringReading& r, const WiringSettings& s, std::size_t p)
     }
     if (all && s.expect != Expect::both)
       return make(name, Verdict::fail,
-                  std::string("power flows the other way on every phase: ") + evidence +
-                      (s.expect == Expect::import_power
-                           ? ": the site exports (--expect export or both), or all three CTs are fitted the wrong way"
-                           : ": the site imports (--expect import or both), or all three CTs are fitted the wrong way"));
+                  std::string("power flows the other way on every phase: ") + evidence + ": the site " +
+                      (s.expect == Expect::import_power ? "exports (--expect export" : "imports (--expect import") +
+                      " or both), or all three CTs are fitted the wrong way");
     const bool importing = expected_angle(s.expect, ph.angle) == 0;
     return make(name, Verdict::fail,
                 std::string("phase ") + kPhase[p] + " current transformer reversed: P_" + kPhase[p] + " = " +
@@ -192,7 +193,8 @@ Check total(const char* name, const char* unit, double value, double a, double b
   const double sum = a + b + c;
   const double tolerance = L::kSumTolerance * apparentSum + L::kSumFloorKw;
   const std::string evidence =
-      num(value, 3) + " " + unit + ", phases " + num(a, 3) + " + " + num(b, 3) + " + " + num(c, 3) + " = " + num(sum, 3);
+      num(value, 3) + " " + unit + ", phases " + num(a, 3) + " + " + num(b, 3) + " + " + num(c, 3) + " = " +
+      num(sum, 3);
   if (std::fabs(value - sum) <= tolerance) return make(name, Verdict::pass, evidence);
   return make(name, Verdict::fail,
               evidence + ": the meter's total disagrees with its phases: check its connection type setting (3P4W)");
@@ -220,7 +222,8 @@ std::vector<Check> check_wiring(const WiringReading& r, const WiringSettings& s)
   out.push_back(current_unbalance(r, s));
   for (std::size_t p = 0; p < 3; ++p) out.push_back(power_flow(r, s, p));
   const double sumS = std::fabs(r.phase[0].apparent) + std::fabs(r.phase[1].apparent) + std::fabs(r.phase[2].apparent);
-  out.push_back(total("total active power", "kW", r.active, r.phase[0].active, r.phase[1].active, r.phase[2].active, sumS));
+  out.push_back(
+      total("total active power", "kW", r.active, r.phase[0].active, r.phase[1].active, r.phase[2].active, sumS));
   out.push_back(total("total reactive power", "kvar", r.reactive, r.phase[0].reactive, r.phase[1].reactive,
                       r.phase[2].reactive, sumS));
   out.push_back(total("total apparent power", "kVA", r.apparent, r.phase[0].apparent, r.phase[1].apparent,

@@ -79,7 +79,8 @@ Hearing hear(const meter_sim::SerialPort& port, const meter_sim::SimOptions& o) 
 // the address, function and byte count intact (so that the master takes
 // the whole frame before it judges it), the rest and the CRC not.
 void garble(meter_sim::Reply& reply) {
-  for (std::size_t i = 3; i < reply.frame.size(); ++i) reply.frame[i] = static_cast<std::uint8_t>(reply.frame[i] ^ 0x5A);
+  for (std::size_t i = 3; i < reply.frame.size(); ++i)
+    reply.frame[i] = static_cast<std::uint8_t>(reply.frame[i] ^ 0x5A);
   if (host::crc_ok(reply.frame.data(), reply.frame.size())) reply.frame.back() ^= 0x01;  // never a good CRC by chance
   if (reply.frame.size() > 2) reply.note += " (garbled: the master is at another speed)";
 }
