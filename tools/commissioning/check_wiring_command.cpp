@@ -55,7 +55,7 @@ int check_wiring_command(const std::vector<std::string>& args, std::ostream& out
   cli::add_whole(app, "--rounds", [&o](long long v) { o.rounds = static_cast<unsigned>(v); }, 1, 1000,
                  "rounds to read; each check takes its worst (default 3)");
   app.add_option("--nominal-voltage", o.wiring.nominalVoltage, "nominal phase voltage (default 230)")
-      ->check(CLI::Range(50.0, 1000.0))
+      ->check(CLI::Range(50.0, 1000.0).description(""))
       ->type_name("V");
   app.add_option_function<std::string>(
          "--frequency", [&o](const std::string& f) { o.wiring.nominalFrequency = f == "60" ? 60.0 : 50.0; },
@@ -63,7 +63,7 @@ int check_wiring_command(const std::vector<std::string>& args, std::ostream& out
       ->check(cli::one_of(std::vector<std::string>{"50", "60"}))
       ->type_name("50|60");
   app.add_option("--ct-primary", o.wiring.ctPrimary, "the CTs' rated primary current, for the load gate")
-      ->check(CLI::Range(0.1, 100000.0))
+      ->check(CLI::Range(0.1, 100000.0).description(""))
       ->type_name("A");
   app.add_option_function<std::string>(
          "--expect",
