@@ -1,5 +1,7 @@
 #include "web_wiring.h"
 
+#include <cmath>
+
 #include "block_time.h"
 #include "publication/signal_catalogue.h"
 #include "publication/signal_value.h"
