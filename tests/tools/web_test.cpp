@@ -22,7 +22,11 @@
 #include "publication/signal_value.h"
 #include "render.h"
 #include "route.h"
+#include "reading_table.h"
+#include "signal_display.h"
+#include "support/image.h"
 #include "support/runs.h"
+#include "web_options.h"
 #include "web_sink.h"
 
 namespace {
@@ -351,6 +355,126 @@ TEST(WebServer, EventsFollowTheRoundsAndAClientThatStopsReadingIsClosed) {
   ASSERT_TRUE(s.connections_reach(1));
   for (unsigned n = 3; s.server.connections() == 1; ++n) s.round(n);
   EXPECT_TRUE(s.connections_reach(0));
+}
+
+}  // namespace
+
+namespace {
+
+using tools_test::HostRun;
+using tools_test::kEventTimeout;
+
+// The port of a meter-host run's web view, from its log.
+unsigned short web_port(HostRun& host) {
+  const std::string mark = "web view on http://127.0.0.1:";
+  EXPECT_TRUE(host.err().wait_for(mark, kEventTimeout)) << host.err_text();
+  const std::string text = host.err_text();
+  const auto at = text.find(mark);
+  return at == std::string::npos ? 0 : static_cast<unsigned short>(std::stoul(text.substr(at + mark.size())));
+}
+
+// The page's document after its script ran, as headless Chromium shows it.
+std::string page_dom(unsigned short port, const std::string& profile) {
+  posix_io::SpawnOptions o;
+  o.pipeStdout = true;
+  o.stderrFile = "/dev/null";
+  std::string error;
+  posix_io::Process p = posix_io::Process::spawn(
+      {CHROMIUM_PROGRAM, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+       "--disable-background-networking", "--disable-component-update", "--disable-sync",
+       "--user-data-dir=" + profile, "--timeout=5000", "--dump-dom", "http://127.0.0.1:" + std::to_string(port) + "/"},
+      o, &error);
+  EXPECT_TRUE(p.running()) << error;
+  tools_test::Collector out(p.stdout_fd());
+  EXPECT_TRUE(out.wait_end(tools_test::kRunTimeout));
+  EXPECT_EQ(p.wait(tools_test::kRunTimeout), 0);
+  return out.text();
+}
+
+// The text a table cell shows for a member: data-value="...".
+std::string shown(const std::string& dom, const std::string& member) {
+  const std::string mark = "data-member=\"" + member + "\" data-value=\"";
+  const auto at = dom.find(mark);
+  if (at == std::string::npos) return "(not shown)";
+  return dom.substr(at + mark.size(), dom.find('"', at + mark.size()) - at - mark.size());
+}
+
+TEST(WebPage, ShowsTheValuesTheApiServes) {
+  kvtest::TempDir dir;
+  tools_test::write_image(dir.path("img.json"), tools_test::tricky_image());
+  HostRun host({"--simulate", "--registers", dir.path("img.json"), "--interval", "0.2", "--http", "127.0.0.1:0"});
+  const unsigned short port = web_port(host);
+  ASSERT_TRUE(host.err().wait_for("round 2 completed", kEventTimeout)) << host.err_text();
+  Client api(port);
+  const Json::Value meter = parse(api.request(http::verb::get, "/api/meters/1").body());
+  const std::string dom = page_dom(port, dir.path("profile"));
+  for (const char* member : {"A相电压", "B相电压", "总功率因数", "电网频率", "A相相角", "正向有功总电能"}) {
+    const kvrm::SignalRow* row = readings::catalogue_row(member);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(shown(dom, member), readings::fixed_text(meter["values"][member].asDouble(), readings::decimals_of(*row)))
+        << member;
+  }
+  EXPECT_NE(dom.find(">online<"), std::string::npos);
+  host.send("quit");
+  EXPECT_EQ(host.wait(), 0) << host.err_text();
+}
+
+TEST(WebPage, AMeterThatStopsAnsweringShowsOffline) {
+  kvtest::TempDir dir;
+  // Two rounds answered, then silence: offline after three failed rounds.
+  HostRun host({"--simulate", "--fault", "no-reply", "--fault-after", "44", "--timeout-ms", "50", "--interval", "0",
+                "--http", "127.0.0.1:0"});
+  const unsigned short port = web_port(host);
+  ASSERT_TRUE(host.err().wait_for("meter 1 (slave 1) offline", kEventTimeout)) << host.err_text();
+  const std::string dom = page_dom(port, dir.path("profile"));
+  EXPECT_NE(dom.find("id=\"state-1\">offline</span> since "), std::string::npos) << dom.substr(0, 3000);
+  EXPECT_NE(shown(dom, "A相电压"), "–") << "its last values stay";
+  host.send("quit");
+  host.wait();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(WebOptions, TheCommandLineWinsOverTheSiteFile) {
+  web::HttpOptions given;
+  Json::Value site;
+  site["listen"] = "0.0.0.0:8080";
+  site["maxClients"] = 4;
+  web::ServerOptions o;
+  bool on = false;
+  std::string error;
+  ASSERT_TRUE(web::resolve_http(given, site, &o, &on, &error)) << error;
+  EXPECT_TRUE(on);
+  EXPECT_EQ(o.address, "0.0.0.0");
+  EXPECT_EQ(o.port, 8080);
+  EXPECT_EQ(o.maxClients, 4u);
+  given.listen = "9000";
+  ASSERT_TRUE(web::resolve_http(given, site, &o, &on, &error)) << error;
+  EXPECT_EQ(o.address, "127.0.0.1") << "loopback unless an address is named";
+  EXPECT_EQ(o.port, 9000);
+  web::ServerOptions off;
+  ASSERT_TRUE(web::resolve_http({}, Json::Value(), &off, &on, &error));
+  EXPECT_FALSE(on) << "off unless asked for";
+  for (const char* bad : {R"({"listen": 8080})", R"({"listen": "host:port"})", R"({"maxClients": 0})", R"([1])"}) {
+    EXPECT_FALSE(web::resolve_http({}, parse(bad), &o, &on, &error)) << bad;
+    EXPECT_NE(error.find("\"http\""), std::string::npos) << error;
+  }
+}
+
+TEST(WebServer, RoundsGoOnWhileClientsMisbehave) {
+  HostRun host({"--simulate", "--interval", "0", "--http", "127.0.0.1:0", "--http-max-clients", "16"});
+  const unsigned short port = web_port(host);
+  ASSERT_TRUE(host.err().wait_for("round 1 completed", kEventTimeout)) << host.err_text();
+  std::vector<std::unique_ptr<Client>> idle;
+  for (int i = 0; i < 300; ++i) idle.push_back(std::make_unique<Client>(port));
+  Client stuck(port);
+  stuck.send("GET /events HTTP/1.1\r\nHost: x\r\n\r\n");
+  const std::size_t before = tools_test::count_of(host.err_text(), " completed in ");
+  EXPECT_TRUE(host.err().wait_for(" completed in ", kEventTimeout, before + 5)) << host.err_text();
+  host.send("quit");
+  EXPECT_EQ(host.wait(), 0) << host.err_text();
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 #include "page.h"
 
+#include <cstddef>
+
 namespace web {
 
 // Kept small and plain: the controller serves it to a phone on site.
+namespace {
+
 const char* const kPageHtml = R"PAGE(<!DOCTYPE html>
 <html lang="en">
 <head>
@@ -32,6 +36,7 @@ td.m { color: #777; font-size: .8em; }
 <body>
 <header><span id="site">KVRM4410T site</span><span id="conn">connecting…</span></header>
 <main id="meters"></main>
+<script type="application/json" id="model">/*MODEL*/</script>
 <script>
 "use strict";
 function el(tag, cls, text) {
@@ -85,7 +90,7 @@ function connected(yes) {
   c.textContent = yes ? "live" : "connection to meter-host lost: retrying";
   c.className = yes ? "" : "lost";
 }
-fetch("/api/page").then(r => r.json()).then(show).catch(() => connected(false));
+show(JSON.parse(document.getElementById("model").textContent));
 const events = new EventSource("/events");
 events.onopen = () => connected(true);
 events.onmessage = e => { connected(true); show(JSON.parse(e.data)); };
@@ -94,5 +99,24 @@ events.onerror = () => connected(false);
 </body>
 </html>
 )PAGE";
+
+}  // namespace
+
+std::string page_html(const std::string& modelJson) {
+  // "</" would end the script element early.
+  std::string safe;
+  for (std::size_t i = 0; i < modelJson.size(); ++i) {
+    if (modelJson[i] == '<' && i + 1 < modelJson.size() && modelJson[i + 1] == '/') {
+      safe += "<\\/";
+      ++i;
+    } else {
+      safe += modelJson[i];
+    }
+  }
+  std::string page(kPageHtml);
+  const std::string mark = "/*MODEL*/";
+  page.replace(page.find(mark), mark.size(), safe);
+  return page;
+}
 
 }  // namespace web

@@ -106,7 +106,7 @@ std::optional<std::map<std::string, std::string>> query_parameters(const std::st
 Answer route(const std::string& target, const SiteState& site, const std::string& version,
              const HistoryQuery& history) {
   const std::string path = route_path(target);
-  if (path == "/") return Answer{200, "text/html; charset=utf-8", kPageHtml};
+  if (path == "/") return Answer{200, "text/html; charset=utf-8", page_html(json_text(page_json(site, version)))};
   if (path == "/metrics") return Answer{200, "text/plain; version=0.0.4; charset=utf-8", metrics_text(site)};
   if (path == "/api/site") return json_answer(200, site_json(site, version));
   if (path == "/api/page") return json_answer(200, page_json(site, version));

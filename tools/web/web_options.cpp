@@ -57,7 +57,8 @@ bool resolve_http(const HttpOptions& given, const Json::Value& site, ServerOptio
   *enabled = listen.has_value();
   if (!listen) return true;
   if (!parse_listen(*listen, &out->address, &out->port)) {
-    *error = "the web view's address \"" + *listen + "\" is not ADDR:PORT";
+    *error = (given.listen ? "--http" : "the site's \"http\".\"listen\"") + std::string(": \"") + *listen +
+             "\" is not ADDR:PORT";
     return false;
   }
   if (maxClients) out->maxClients = *maxClients;
