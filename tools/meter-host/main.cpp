@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "check_config_command.h"
 #include "command_line.h"
 #include "command_runner.h"
+#include "commissioning.h"
 #include "cycle_loop.h"
 #include "history_sink.h"
 #include "host_options.h"
@@ -166,6 +168,12 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Commissioning sub-commands: options and output of their own.
+  if (argc > 1 && (std::string(argv[1]) == "scan" || std::string(argv[1]) == "check-wiring")) {
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    return std::string(argv[1]) == "scan" ? commissioning::scan_command(args, std::cout, std::cerr, isatty(STDERR_FILENO))
+                                          : commissioning::check_wiring_command(args, std::cout, std::cerr);
+  }
   // Standard output carries only what scripts read. The driver writes its
   // diagnostics to standard output: they join the log on standard error.
   const int outFd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
