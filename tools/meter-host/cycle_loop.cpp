@@ -17,9 +17,11 @@ std::string abandon_reason(RoundEnd end, const std::string& why, std::chrono::mi
 // Returns false when a stop ended it.
 class Turn {
 public:
-  Turn(const CycleSettings& s, RoundSource& source, SinkChain& sinks) : s_(s), source_(source), sinks_(sinks) {}
+  // `idle` runs while the line is lost: a reload need not wait for it.
+  Turn(const CycleSettings& s, RoundSource& source, SinkChain& sinks, std::function<void()> idle)
+      : s_(s), source_(source), sinks_(sinks), idle_(std::move(idle)) {}
 
-  RoundEnd run(std::size_t m, unsigned round, const MeterInfo& info, Clock::time_point* started, std::string* why) {
+  RoundEnd run(std::size_t m, unsigned round, MeterInfo info, Clock::time_point* started, std::string* why) {
     *started = Clock::now();
     RoundEnd end = source_.run_round(round, s_.roundTimeout, why, m);
     while (end == RoundEnd::line_lost) {
@@ -39,6 +41,7 @@ private:
       const auto slice = Clock::now() + kLineSlice;
       sinks_.pausing(slice + kLineSlice);
       if (const auto back = source_.wait_line(slice)) return *back;
+      idle_();
     }
   }
   static constexpr auto kLineSlice = std::chrono::seconds(1);
@@ -46,6 +49,7 @@ private:
   const CycleSettings& s_;
   RoundSource& source_;
   SinkChain& sinks_;
+  std::function<void()> idle_;
 };
 
 CompletedRound completed_round(RoundSource& source, std::size_t m, const MeterInfo& info,
@@ -77,8 +81,6 @@ RunEnd run_cycles(const CycleSettings& s, RoundSource& source, Stopper& stopper,
   sinks.started(infos);
   Turns turns(n, s.offlineRetry);
   std::vector<unsigned> rounds(n, 0);
-  Turn turn(s, source, sinks);
-
   // A reload between two rounds: new meters take their turns from the next
   // cycle on, removed ones none.
   auto reload = [&] {
@@ -96,6 +98,7 @@ RunEnd run_cycles(const CycleSettings& s, RoundSource& source, Stopper& stopper,
     }
     sinks.meters_changed(active);
   };
+  Turn turn(s, source, sinks, reload);
 
   for (unsigned cycle = 1; s.rounds == 0 || cycle <= s.rounds; ++cycle) {
     reload();
@@ -112,7 +115,8 @@ RunEnd run_cycles(const CycleSettings& s, RoundSource& source, Stopper& stopper,
       const unsigned round = rounds[m] + 1;
       std::string why;
       Clock::time_point started;
-      const RoundEnd end = turn.run(m, round, infos[m], &started, &why);
+      const MeterInfo info = infos[m];
+      const RoundEnd end = turn.run(m, round, info, &started, &why);
       if (end == RoundEnd::stopped) {
         // Not a failure of the meter: neither counted nor stored.
         sinks.round_abandoned(AbandonedRound{infos[m], round, {}, why, true});

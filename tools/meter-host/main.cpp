@@ -58,6 +58,7 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
   }
   const HostOptions& o = parsed.options;
   if (!o.checkConfig.empty()) return check_config_command(o.checkConfig, o.dataId, out, log);
+  if (o.checkSite) return check_site_command(o, out, log);
 
   Site site;
   SessionSetup setup;
