@@ -93,6 +93,35 @@ TEST(SiteService, TellsTheServiceManagerReadyStatusWatchdogReloadAndStop) {
   EXPECT_EQ(host.wait(), 0) << "a stop asked for is a clean exit\n" << host.err_text();
 }
 
+TEST(SiteService, AHeldRoundLoopStopsTheWatchdog) {
+  TempDir dir;
+  // The first round is answered, the second's first request never.
+  SimRun sim({"--slave", "1", "--fault", "hold", "--fault-after", "22"});
+  kvtest::NotifyListener manager(dir.path("notify"));
+  setenv("NOTIFY_SOCKET", manager.address().c_str(), 1);
+  setenv("WATCHDOG_USEC", "400000", 1);
+  HostRun host({"--port", sim.path(), "--interval", "0", "--timeout-ms", "600000", "--round-timeout-ms", "600000"});
+  unsetenv("NOTIFY_SOCKET");
+  unsetenv("WATCHDOG_USEC");
+  auto until = [&](const std::string& wanted) {
+    while (auto m = manager.next())
+      if (*m == wanted) return true;
+    return false;
+  };
+  ASSERT_TRUE(until("READY=1"));
+  ASSERT_TRUE(sim.err().wait_for("holding the reply until released", kEventTimeout)) << sim.err().text();
+  // Once the loop has been held for the watchdog interval the pings end: a
+  // few may still come from before, then none while it stays held.
+  unsigned pings = 0;
+  while (auto m = manager.next(std::chrono::seconds(3))) pings += *m == "WATCHDOG=1";
+  EXPECT_LE(pings, 3u);
+  host.send("quit");
+  EXPECT_TRUE(until("STOPPING=1"));
+  // The exchange in flight ends with the line.
+  sim.stop();
+  EXPECT_EQ(host.wait(), 0) << host.err_text();
+}
+
 }  // namespace
 
 namespace {
