@@ -15,7 +15,7 @@ set -euo pipefail
 native_pkgs=(
   build-essential cmake pkg-config
   libboost-dev libboost-date-time-dev libboost-system-dev
-  libjsoncpp-dev libmodbus-dev libsqlite3-dev libcli11-dev
+  libjsoncpp-dev libmodbus-dev libsqlite3-dev libcli11-dev zlib1g-dev
 )
 test_pkgs=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev valgrind sqlite3 mbpoll
@@ -25,7 +25,7 @@ cross_pkgs=(
   crossbuild-essential-armhf qemu-user
   libboost-dev:armhf libboost-date-time-dev:armhf libboost-system-dev:armhf
   libjsoncpp-dev:armhf libgtest-dev:armhf libgmock-dev:armhf
-  libmodbus-dev:armhf libsqlite3-dev:armhf
+  libmodbus-dev:armhf libsqlite3-dev:armhf zlib1g-dev:armhf
 )
 fuzz_pkgs=(clang libclang-rt-dev)
 # gnuplot draws meter-history's charts; the font has the Chinese glyphs of

@@ -30,6 +30,8 @@ std::string tier_table(std::size_t tier) { return kTiers[tier].table; }
 
 }  // namespace
 
+HistoryStore::HistoryStore() = default;
+
 HistoryStore::~HistoryStore() {
   statements_.reset();
   if (db_) sqlite3_close(db_);

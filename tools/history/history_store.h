@@ -74,7 +74,7 @@ struct Span {
 
 class HistoryStore {
 public:
-  HistoryStore() = default;
+  HistoryStore();
   ~HistoryStore();
   HistoryStore(const HistoryStore&) = delete;
   HistoryStore& operator=(const HistoryStore&) = delete;
