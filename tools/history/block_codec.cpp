@@ -3,19 +3,15 @@
 #include <zlib.h>
 
 #include "acquisition/data_block.h"
+#include "deflate.h"
 
 namespace history {
 
 std::string pack_block(const unsigned char* block, std::size_t size) {
   const std::string plain(reinterpret_cast<const char*>(block), size);
   if (size != kvrm::kBlockSize) return plain;
-  uLongf packedSize = compressBound(static_cast<uLong>(size));
-  std::string packed(packedSize, '\0');
-  if (compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize, block, static_cast<uLong>(size),
-                Z_BEST_COMPRESSION) != Z_OK ||
-      packedSize >= size)
-    return plain;
-  packed.resize(packedSize);
+  std::string packed;
+  if (!deflate_small(block, size, &packed) || packed.size() >= size) return plain;
   return packed;
 }
 

@@ -6,11 +6,6 @@ namespace history {
 
 namespace {
 
-// Pruning runs this often, and again at the next commit while it has more
-// to do; each time a few steps of a few hundred rows.
-constexpr auto kPruneEvery = std::chrono::seconds(60);
-constexpr int kPruneSteps = 8;
-
 std::int64_t wall_clock() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
 }  // namespace

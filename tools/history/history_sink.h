@@ -22,6 +22,11 @@
 
 namespace history {
 
+// Pruning runs this often, and again after the next commit while it has
+// more to do; each time a few steps of a few hundred rows.
+constexpr std::chrono::seconds kPruneEvery{60};
+constexpr int kPruneSteps = 8;
+
 // The store's retention from the options.
 Retention retention_of(const HistoryOptions& options);
 

@@ -10,6 +10,9 @@ namespace history {
 
 namespace {
 
+// Pages of 4 KiB hold seven deflated blocks or three tier rows each.
+constexpr int kPageSize = 4096;
+
 std::string local_time_text(std::int64_t time) {
   const std::time_t t = static_cast<std::time_t>(time);
   std::tm tm{};
@@ -59,6 +62,8 @@ bool HistoryStore::open(const std::string& path, std::string* error) {
     *error = path + " is not a history this meter-host can write: " + why + "; it is left as it is";
   } else if (layout.kind == FileKind::newer || layout.kind == FileKind::foreign) {
     *error = refusal(path, layout);
+  } else if (layout.kind == FileKind::empty && !sql_exec(db_, "PRAGMA page_size = " + std::to_string(kPageSize), &why)) {
+    *error = "cannot make the history " + path + ": " + why;
   } else if (!set_up(&why)) {
     *error = "the history " + path + ": " + why;
   } else if (layout.kind == FileKind::empty && !create_layout(db_, &why)) {
@@ -172,8 +177,8 @@ bool HistoryStore::write_period(std::size_t tier, std::uint32_t dataId, OpenPeri
 }
 
 // Adds a stored round to its meter's open periods; a period that ends is
-// written, and so are the coarser ones still open, so that a crash loses
-// from the tiers nothing the records do not hold.
+// written. Open periods are written at a stop only: after a crash the next
+// start adds the records stored since their rows' last one.
 bool HistoryStore::add_round(std::uint32_t dataId, std::int64_t recordId, std::int64_t time,
                              const unsigned char* block, std::size_t size, std::string* error) {
   if (size != kvrm::kBlockSize) return true;  // not a block: no values
@@ -181,14 +186,12 @@ bool HistoryStore::add_round(std::uint32_t dataId, std::int64_t recordId, std::i
   member_values(block, &values);
   const long offset = gmt_offset(time);
   MeterPeriods& periods = open_[dataId];
-  std::size_t ended = kTiers.size();
   for (std::size_t t = 0; t < kTiers.size(); ++t) {
     OpenPeriod& p = periods[t];
     if (p.upto >= recordId) continue;  // already held (a start after a crash)
     const std::int64_t start = period_start(time, kTiers[t].seconds, offset);
     if (p.active && p.stats.start != start) {
       if (!write_period(t, dataId, p, error)) return false;
-      ended = std::min(ended, t);
       p = OpenPeriod{};
     }
     if (!p.active) {
@@ -198,8 +201,6 @@ bool HistoryStore::add_round(std::uint32_t dataId, std::int64_t recordId, std::i
     p.stats.add(values);
     p.upto = recordId;
   }
-  for (std::size_t t = ended + 1; t < kTiers.size(); ++t)
-    if (periods[t].active && !write_period(t, dataId, periods[t], error)) return false;
   return true;
 }
 

@@ -6,6 +6,7 @@
 
 #include <zlib.h>
 
+#include "deflate.h"
 #include "publication/signal_value.h"
 
 namespace history {
@@ -109,12 +110,8 @@ std::string encode_stats(const TierStats& stats) {
     }
     if (m.skipped) put_count(plain, m.skipped);
   }
-  uLongf size = compressBound(static_cast<uLong>(plain.size()));
-  std::string packed(size, '\0');
-  if (compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(plain.data()),
-                static_cast<uLong>(plain.size()), Z_BEST_COMPRESSION) != Z_OK)
-    return {};
-  packed.resize(size);
+  std::string packed;
+  if (!deflate_small(plain.data(), plain.size(), &packed)) return {};
   return packed;
 }
 
