@@ -42,11 +42,10 @@ bool HistoryStore::for_each_record(std::optional<std::uint32_t> dataId, const st
   return rc == SQLITE_DONE;
 }
 
-bool HistoryStore::for_each_tier_row(std::size_t tier, std::optional<std::uint32_t> dataId,
-                                     const std::function<bool(const TierRow&)>& each, std::string* error) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!db_) return true;
-  Use s(*statements_,
+bool read_tier_rows(sqlite3* db, std::size_t tier, std::optional<std::uint32_t> dataId,
+                    const std::function<bool(const TierRow&)>& each, std::string* error) {
+  Statements statements(db);
+  Use s(statements,
         std::string("SELECT data_id, start, rounds, stats FROM ") + kTiers.at(tier).table +
             (dataId ? " WHERE data_id = ?" : "") + " ORDER BY id",
         error);
@@ -59,8 +58,37 @@ bool HistoryStore::for_each_tier_row(std::size_t tier, std::optional<std::uint32
     row.stats.start = s.integer(1);
     if (!each(row)) return true;
   }
-  if (rc != SQLITE_DONE) fail(error);
+  if (rc != SQLITE_DONE) *error = sql_error(db);
   return rc == SQLITE_DONE;
+}
+
+bool read_spans(sqlite3* db, std::vector<std::vector<Span>>* parts, std::string* error) {
+  Statements statements(db);
+  parts->clear();
+  const auto part = [&](const std::string& table, const char* time) {
+    Use s(statements,
+          "SELECT data_id, count(*), min(" + std::string(time) + "), max(" + time + ") FROM " + table +
+              " GROUP BY data_id ORDER BY data_id",
+          error);
+    std::vector<Span> spans;
+    int rc;
+    while ((rc = s.step()) == SQLITE_ROW)
+      spans.push_back(Span{static_cast<std::uint32_t>(s.integer(0)), s.integer(1), s.integer(2), s.integer(3)});
+    if (rc != SQLITE_DONE) *error = sql_error(db);
+    parts->push_back(std::move(spans));
+    return rc == SQLITE_DONE;
+  };
+  if (!part("records", "time")) return false;
+  for (const TierSpec& t : kTiers)
+    if (!part(t.table, "start")) return false;
+  return true;
+}
+
+bool HistoryStore::for_each_tier_row(std::size_t tier, std::optional<std::uint32_t> dataId,
+                                     const std::function<bool(const TierRow&)>& each, std::string* error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!db_) return true;
+  return read_tier_rows(db_, tier, dataId, each, error);
 }
 
 std::vector<AlarmEvent> HistoryStore::alarm_events(std::uint32_t dataId, std::string* error) {

@@ -72,6 +72,15 @@ struct Span {
   std::int64_t last = 0;
 };
 
+// The rows of tier `tier` (an index of kTiers), oldest first, from any
+// connection to a file of the current layout (the readers' read-only one).
+bool read_tier_rows(sqlite3* db, std::size_t tier, std::optional<std::uint32_t> dataId,
+                    const std::function<bool(const TierRow&)>& each, std::string* error);
+
+// Rows, time span and meter of each part of a file of the current layout:
+// part 0 the records, then the tiers in the order of kTiers.
+bool read_spans(sqlite3* db, std::vector<std::vector<Span>>* parts, std::string* error);
+
 class HistoryStore {
 public:
   HistoryStore();

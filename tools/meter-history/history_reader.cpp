@@ -5,6 +5,8 @@
 #include <sqlite3.h>
 
 #include "acquisition/data_block.h"
+#include "block_codec.h"
+#include "layout.h"
 
 namespace meter_history {
 
@@ -45,6 +47,13 @@ bool HistoryReader::open(const std::string& path, std::string* error) {
     return false;
   }
   sqlite3_busy_timeout(db_, 2000);
+  history::FileLayout layout;
+  std::string why;
+  if (history::probe_layout(db_, &layout, &why) && layout.kind == history::FileKind::newer) {
+    *error = path + ": " + layout.why;
+    return false;
+  }
+  hasTiers_ = layout.kind == history::FileKind::current;
   bool hasBlock = false;
   Statement columns(db_, "PRAGMA table_info(records)");
   while (columns.ok() && sqlite3_step(columns.get()) == SQLITE_ROW) {
@@ -75,8 +84,10 @@ bool HistoryReader::for_each(std::optional<std::uint32_t> dataId,
   int rc;
   while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
     StoredBlock b;
-    b.block = static_cast<const unsigned char*>(sqlite3_column_blob(s.get(), 1));
-    b.length = static_cast<std::size_t>(sqlite3_column_bytes(s.get(), 1));
+    const auto block = history::unpack_block(sqlite3_column_blob(s.get(), 1),
+                                             static_cast<std::size_t>(sqlite3_column_bytes(s.get(), 1)));
+    b.block = block.empty() ? nullptr : block.data();
+    b.length = block.size();
     if (hasDataIdColumn_ && sqlite3_column_type(s.get(), 0) != SQLITE_NULL) {
       b.dataId = static_cast<std::uint32_t>(sqlite3_column_int64(s.get(), 0));
     } else if (b.block && b.length >= sizeof(std::uint32_t)) {
@@ -90,6 +101,16 @@ bool HistoryReader::for_each(std::optional<std::uint32_t> dataId,
     return false;
   }
   return true;
+}
+
+bool HistoryReader::for_each_tier(std::size_t tier, std::optional<std::uint32_t> dataId,
+                                  const std::function<bool(const history::TierRow&)>& each, std::string* error) {
+  if (!hasTiers_) return true;
+  return history::read_tier_rows(db_, tier, dataId, each, error);
+}
+
+bool HistoryReader::spans(std::vector<std::vector<history::Span>>* parts, std::string* error) {
+  return hasTiers_ && history::read_spans(db_, parts, error);
 }
 
 }  // namespace meter_history
