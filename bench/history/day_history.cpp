@@ -175,7 +175,7 @@ void make_block(unsigned char* block, const DaySpec& plan, unsigned n, double* e
 }
 
 bool write_day(const std::string& path, const DaySpec& plan, std::string* error) {
-  history::HistoryStore store;
+  hist::HistoryStore store;
   if (!store.open(path, error)) return false;
   // Stored as the bench host stores them: their tiers with them.
   std::tm midnight{};
@@ -185,9 +185,9 @@ bool write_day(const std::string& path, const DaySpec& plan, std::string* error)
   midnight.tm_isdst = -1;
   const std::int64_t t0 = std::mktime(&midnight);
   double energy[6] = {0, 0, 0, 0, 0, 0};
-  history::Batch batch;
+  hist::Batch batch;
   for (unsigned n = 0; n < plan.rounds; ++n) {
-    history::StoredRound r{plan.dataId, t0 + static_cast<std::int64_t>(n * kRoundSeconds),
+    hist::StoredRound r{plan.dataId, t0 + static_cast<std::int64_t>(n * kRoundSeconds),
                            std::vector<unsigned char>(kvrm::kBlockSize)};
     make_block(r.block.data(), plan, n, energy);
     batch.rounds.push_back(std::move(r));

@@ -82,14 +82,14 @@ TEST(HistoryFullDisk, StopsWithOneLineAndStoresAgainOnceThereIsSpace) {
   } unmount{mnt};
   const std::string path = mnt + "/h.db";
 
-  auto store = std::make_shared<history::HistoryStore>();
+  auto store = std::make_shared<hist::HistoryStore>();
   std::string error;
   ASSERT_TRUE(store->open(path, &error)) << error;
   std::vector<std::string> log;
   std::mutex logMutex;
-  history::HistoryOptions options;
+  hist::HistoryOptions options;
   options.commitSeconds = 3600;
-  history::HistorySink sink(store, options, [&](const std::string& l) {
+  hist::HistorySink sink(store, options, [&](const std::string& l) {
     std::lock_guard<std::mutex> lock(logMutex);
     log.push_back(l);
   }, history_test::test_now);

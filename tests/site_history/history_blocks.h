@@ -61,8 +61,8 @@ inline void stamp(unsigned char* block, std::int64_t time) {
 
 // A round of meter `dataId` at `time`: every member a value that moves
 // with `n`.
-inline history::StoredRound round_at(std::uint32_t dataId, std::int64_t time, unsigned n) {
-  history::StoredRound r{dataId, time, std::vector<unsigned char>(kvrm::kBlockSize)};
+inline hist::StoredRound round_at(std::uint32_t dataId, std::int64_t time, unsigned n) {
+  hist::StoredRound r{dataId, time, std::vector<unsigned char>(kvrm::kBlockSize)};
   std::memcpy(r.block.data(), &dataId, sizeof dataId);
   for (std::size_t i = 0; i < kvrm::kNumericSignals; ++i)
     put_member(r.block.data(), kvrm::kSignalCatalogue[i], (i % 7 == 0) ? 1.0 + (n * 37 + i) % 23 : 2.0);

@@ -16,12 +16,12 @@ namespace {
 // A writer in a child process: the sink commits a batch as soon as it has
 // one, and every commit done is one byte on the pipe.
 [[noreturn]] void write_until_killed(const std::string& path, int progress, unsigned first) {
-  auto store = std::make_shared<history::HistoryStore>();
+  auto store = std::make_shared<hist::HistoryStore>();
   std::string error;
   if (!store->open(path, &error)) _exit(3);
-  history::HistoryOptions options;
+  hist::HistoryOptions options;
   options.commitSeconds = 3600;  // commits come from flush()
-  history::HistorySink sink(store, options, {}, history_test::test_now);
+  hist::HistorySink sink(store, options, {}, history_test::test_now);
   for (unsigned n = first;; n += 5) {
     for (unsigned k = 0; k < 5; ++k) {
       meter_host::CompletedRound r;
@@ -63,12 +63,12 @@ TEST(HistoryKill, KilledWriterLeavesAFileThatOpensCleanAndGoesOn) {
     EXPECT_TRUE(WIFSIGNALED(status));
     close(pipeFds[0]);
 
-    history::HistoryStore store;
+    hist::HistoryStore store;
     std::string error;
     ASSERT_TRUE(store.open(path, &error)) << error;
     EXPECT_EQ(history_test::query(path, "PRAGMA integrity_check"), "ok");
     std::size_t records = 0;
-    ASSERT_TRUE(store.for_each_record(std::nullopt, [&](const history::Record&) { return ++records, true; }, &error));
+    ASSERT_TRUE(store.for_each_record(std::nullopt, [&](const hist::Record&) { return ++records, true; }, &error));
     EXPECT_GE(records, committed + 5u * static_cast<std::size_t>(commits));
     committed = records;
   }

@@ -40,12 +40,12 @@ TEST(HistoryLayout, NewFileHasTheVersionAndTheWalJournal) {
   kvtest::TempDir dir;
   const std::string path = dir.path("h.db");
   {
-    history::HistoryStore store;
+    hist::HistoryStore store;
     std::string error;
     ASSERT_TRUE(store.open(path, &error)) << error;
   }
-  EXPECT_EQ(query(path, "PRAGMA user_version"), std::to_string(history::kLayoutVersion));
-  EXPECT_EQ(query(path, "PRAGMA application_id"), std::to_string(history::kApplicationId));
+  EXPECT_EQ(query(path, "PRAGMA user_version"), std::to_string(hist::kLayoutVersion));
+  EXPECT_EQ(query(path, "PRAGMA application_id"), std::to_string(hist::kApplicationId));
   EXPECT_EQ(query(path, "PRAGMA journal_mode"), "wal");
 }
 
@@ -54,7 +54,7 @@ TEST(HistoryLayout, FirstLayoutIsMovedInPlaceWithItsRecordsAndTiersFilledFromThe
   const std::string path = dir.path("old.db");
   run_sql(path, kFirstLayout);
   const std::int64_t t0 = history_test::kTestNow;
-  std::vector<history::StoredRound> rounds;
+  std::vector<hist::StoredRound> rounds;
   {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
@@ -75,11 +75,11 @@ TEST(HistoryLayout, FirstLayoutIsMovedInPlaceWithItsRecordsAndTiersFilledFromThe
     sqlite3_close(db);
   }
 
-  history::HistoryStore store;
+  hist::HistoryStore store;
   std::string error;
   ASSERT_TRUE(store.open(path, &error)) << error;
   std::size_t n = 0;
-  ASSERT_TRUE(store.for_each_record(std::nullopt, [&](const history::Record& r) {
+  ASSERT_TRUE(store.for_each_record(std::nullopt, [&](const hist::Record& r) {
     EXPECT_EQ(r.id, static_cast<std::int64_t>(n + 1));
     EXPECT_EQ(r.dataId, rounds[n].dataId);
     EXPECT_EQ(r.time, rounds[n].time);
@@ -90,15 +90,15 @@ TEST(HistoryLayout, FirstLayoutIsMovedInPlaceWithItsRecordsAndTiersFilledFromThe
   EXPECT_EQ(n, rounds.size());
   EXPECT_EQ(store.alarm_states(3, &error), (std::map<std::string, bool>{{"A1", true}}));
   ASSERT_TRUE(store.write_open_periods(&error)) << error;
-  for (std::size_t t = 0; t < history::kTiers.size(); ++t) {
+  for (std::size_t t = 0; t < hist::kTiers.size(); ++t) {
     std::map<std::uint32_t, unsigned> held;
-    ASSERT_TRUE(store.for_each_tier_row(t, std::nullopt, [&](const history::TierRow& row) {
+    ASSERT_TRUE(store.for_each_tier_row(t, std::nullopt, [&](const hist::TierRow& row) {
       held[row.dataId] += row.stats.rounds;
       return true;
     }, &error));
-    EXPECT_EQ(held, (std::map<std::uint32_t, unsigned>{{3, 75}, {4, 75}})) << history::kTiers[t].table;
+    EXPECT_EQ(held, (std::map<std::uint32_t, unsigned>{{3, 75}, {4, 75}})) << hist::kTiers[t].table;
   }
-  EXPECT_EQ(query(path, "PRAGMA user_version"), std::to_string(history::kLayoutVersion));
+  EXPECT_EQ(query(path, "PRAGMA user_version"), std::to_string(hist::kLayoutVersion));
   EXPECT_EQ(query(path, "PRAGMA integrity_check"), "ok");
 }
 
@@ -110,11 +110,11 @@ TEST(HistoryLayout, ForeignAndNewerFilesAreRefusedAndLeftAsTheyAre) {
                              std::string(200, 'x'));
   run_sql(dir.path("other.db"), "CREATE TABLE customers (name TEXT); INSERT INTO customers VALUES ('x');");
   {
-    history::HistoryStore store;
+    hist::HistoryStore store;
     std::string error;
     ASSERT_TRUE(store.open(dir.path("newer.db"), &error)) << error;
   }
-  run_sql(dir.path("newer.db"), "PRAGMA user_version = " + std::to_string(history::kLayoutVersion + 1));
+  run_sql(dir.path("newer.db"), "PRAGMA user_version = " + std::to_string(hist::kLayoutVersion + 1));
   const struct {
     const char* file;
     const char* says;
@@ -127,7 +127,7 @@ TEST(HistoryLayout, ForeignAndNewerFilesAreRefusedAndLeftAsTheyAre) {
     SCOPED_TRACE(c.file);
     const std::string path = dir.path(c.file);
     const std::string before = file_bytes(path);
-    history::HistoryStore store;
+    hist::HistoryStore store;
     std::string error;
     EXPECT_FALSE(store.open(path, &error));
     EXPECT_NE(error.find(c.says), std::string::npos) << error;

@@ -14,9 +14,9 @@ Json::Value json(const std::string& text) {
 }
 
 TEST(HistoryOptions, SiteMemberSetsWhatItNames) {
-  history::HistoryOptions o;
+  hist::HistoryOptions o;
   std::string error;
-  ASSERT_TRUE(history::history_from_json(json(R"({"path": "site.db", "commitSeconds": 30, "keepRawDays": 1,
+  ASSERT_TRUE(hist::history_from_json(json(R"({"path": "site.db", "commitSeconds": 30, "keepRawDays": 1,
       "keepMinuteDays": 7, "keepHourDays": 365, "maxMb": 256})"), &o, &error)) << error;
   EXPECT_EQ(o.path, "site.db");
   EXPECT_EQ(o.commitSeconds, 30);
@@ -25,8 +25,8 @@ TEST(HistoryOptions, SiteMemberSetsWhatItNames) {
   EXPECT_EQ(o.keepHourDays, 365);
   EXPECT_EQ(o.maxMb, 256);
 
-  history::HistoryOptions defaults;
-  ASSERT_TRUE(history::history_from_json(json("{}"), &defaults, &error));
+  hist::HistoryOptions defaults;
+  ASSERT_TRUE(hist::history_from_json(json("{}"), &defaults, &error));
   EXPECT_EQ(defaults.commitSeconds, 10);
   EXPECT_EQ(defaults.keepRawDays, 3);
   EXPECT_EQ(defaults.keepMinuteDays, 35);
@@ -46,24 +46,24 @@ TEST(HistoryOptions, SiteMemberRefusesWhatItCannotUse) {
       {R"({"maxMb": 0})", "the site's \"history\".\"maxMb\" must be a number from 1 to 1048576"},
   };
   for (const auto& c : cases) {
-    history::HistoryOptions o;
+    hist::HistoryOptions o;
     std::string error;
-    EXPECT_FALSE(history::history_from_json(json(c.text), &o, &error)) << c.text;
+    EXPECT_FALSE(hist::history_from_json(json(c.text), &o, &error)) << c.text;
     EXPECT_EQ(error, c.says);
   }
 }
 
 TEST(HistoryOptions, CommandLineWinsOverTheSiteFile) {
   CLI::App app;
-  history::HistoryFlags flags;
-  history::add_history_flags(app, flags, "History");
+  hist::HistoryFlags flags;
+  hist::add_history_flags(app, flags, "History");
   app.parse(std::vector<std::string>{"5", "--history-max-mb", "--keep-raw=0.5", "cli.db", "--history"});  // CLI11 takes them last first
-  history::HistoryOptions site;
+  hist::HistoryOptions site;
   site.path = "site.db";
   site.keepRawDays = 2;
   site.keepHourDays = 100;
   site.maxMb = 64;
-  const history::HistoryOptions o = history::resolve_history_options(flags, site);
+  const hist::HistoryOptions o = hist::resolve_history_options(flags, site);
   EXPECT_EQ(o.path, "cli.db");
   EXPECT_EQ(o.keepRawDays, 0.5);
   EXPECT_EQ(o.keepHourDays, 100);
@@ -71,8 +71,8 @@ TEST(HistoryOptions, CommandLineWinsOverTheSiteFile) {
   EXPECT_EQ(o.commitSeconds, 10);
 
   CLI::App bad;
-  history::HistoryFlags badFlags;
-  history::add_history_flags(bad, badFlags, "History");
+  hist::HistoryFlags badFlags;
+  hist::add_history_flags(bad, badFlags, "History");
   EXPECT_THROW(bad.parse(std::vector<std::string>{"x", "--history-commit"}), CLI::ValidationError);
 }
 

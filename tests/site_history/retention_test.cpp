@@ -15,16 +15,16 @@ struct Counts {
   std::int64_t oldestRecord = 0, oldestMinute = 0, oldestHour = 0;
 };
 
-Counts counts(history::HistoryStore& store) {
+Counts counts(hist::HistoryStore& store) {
   Counts c;
   std::string error;
-  store.for_each_record(std::nullopt, [&](const history::Record& r) {
+  store.for_each_record(std::nullopt, [&](const hist::Record& r) {
     if (!c.records++) c.oldestRecord = r.time;
     return true;
   }, &error);
   const std::pair<std::size_t*, std::int64_t*> tiers[] = {{&c.minutes, &c.oldestMinute}, {&c.hours, &c.oldestHour}};
-  for (std::size_t t = 0; t < history::kTiers.size(); ++t)
-    store.for_each_tier_row(t, std::nullopt, [&](const history::TierRow& row) {
+  for (std::size_t t = 0; t < hist::kTiers.size(); ++t)
+    store.for_each_tier_row(t, std::nullopt, [&](const hist::TierRow& row) {
       if (!(*tiers[t].first)++) *tiers[t].second = row.stats.start;
       return true;
     }, &error);
@@ -32,18 +32,18 @@ Counts counts(history::HistoryStore& store) {
 }
 
 // Rounds of one meter, `perDay` a day for `days` days up to kNow.
-void fill(history::HistoryStore& store, int days, int perDay) {
+void fill(hist::HistoryStore& store, int days, int perDay) {
   std::string error;
   unsigned n = 0;
   for (int d = days; d > 0; --d) {
-    history::Batch batch;
+    hist::Batch batch;
     for (int k = 0; k < perDay; ++k) batch.rounds.push_back(round_at(1, kNow - d * kDay + k * (kDay / perDay), n++));
     ASSERT_TRUE(store.commit(batch, &error)) << error;
   }
   ASSERT_TRUE(store.write_open_periods(&error)) << error;
 }
 
-void prune_all(history::HistoryStore& store, int* passes = nullptr) {
+void prune_all(hist::HistoryStore& store, int* passes = nullptr) {
   std::string error;
   bool more = true;
   int n = 0;
@@ -56,10 +56,10 @@ void prune_all(history::HistoryStore& store, int* passes = nullptr) {
 
 TEST(HistoryRetention, EachPartKeepsItsDaysCountedBackFromNow) {
   kvtest::TempDir dir;
-  history::HistoryStore store;
+  hist::HistoryStore store;
   std::string error;
   ASSERT_TRUE(store.open(dir.path("h.db"), &error)) << error;
-  store.set_retention(history::Retention{3, 10, 20, 1LL << 40});
+  store.set_retention(hist::Retention{3, 10, 20, 1LL << 40});
   fill(store, 30, 48);  // one round every half hour for 30 days
   const Counts before = counts(store);
   EXPECT_EQ(before.records, 30u * 48u);
@@ -82,7 +82,7 @@ TEST(HistoryRetention, EachPartKeepsItsDaysCountedBackFromNow) {
 TEST(HistoryRetention, CapTakesTheOldestBlocksFirstThenTheOldestMinutes) {
   kvtest::TempDir dir;
   const std::string path = dir.path("h.db");
-  history::HistoryStore store;
+  hist::HistoryStore store;
   std::string error;
   ASSERT_TRUE(store.open(path, &error)) << error;
   fill(store, 20, 240);
@@ -90,7 +90,7 @@ TEST(HistoryRetention, CapTakesTheOldestBlocksFirstThenTheOldestMinutes) {
   const std::int64_t used = store.used_bytes();
 
   // A cap a little under what is used: blocks go, the tiers stay.
-  store.set_retention(history::Retention{3650, 3650, 3650, used - 64 * 1024});
+  store.set_retention(hist::Retention{3650, 3650, 3650, used - 64 * 1024});
   prune_all(store);
   const Counts capped = counts(store);
   EXPECT_LE(store.used_bytes(), used - 64 * 1024);
@@ -103,7 +103,7 @@ TEST(HistoryRetention, CapTakesTheOldestBlocksFirstThenTheOldestMinutes) {
   // A cap under what the blocks and the minutes take: every block but the
   // newest, then the oldest minutes; the hours stay.
   const std::int64_t tight = store.used_bytes() / 4;
-  store.set_retention(history::Retention{3650, 3650, 3650, tight});
+  store.set_retention(hist::Retention{3650, 3650, 3650, tight});
   prune_all(store);
   const Counts tighter = counts(store);
   EXPECT_EQ(tighter.records, 1u);
@@ -115,7 +115,7 @@ TEST(HistoryRetention, CapTakesTheOldestBlocksFirstThenTheOldestMinutes) {
 
   // Freed pages are used again by the next rounds.
   const std::string freeBefore = history_test::query(path, "PRAGMA freelist_count");
-  history::Batch batch;
+  hist::Batch batch;
   for (unsigned n = 0; n < 400; ++n) batch.rounds.push_back(round_at(1, kNow + n, n));
   ASSERT_TRUE(store.commit(batch, &error)) << error;
   EXPECT_LT(std::stoll(history_test::query(path, "PRAGMA freelist_count")), std::stoll(freeBefore));

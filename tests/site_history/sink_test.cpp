@@ -19,17 +19,17 @@ meter_host::CompletedRound completed(std::uint32_t dataId, std::int64_t time, un
   return r;
 }
 
-std::shared_ptr<history::HistoryStore> open_store(const std::string& path) {
-  auto store = std::make_shared<history::HistoryStore>();
+std::shared_ptr<hist::HistoryStore> open_store(const std::string& path) {
+  auto store = std::make_shared<hist::HistoryStore>();
   std::string error;
   EXPECT_TRUE(store->open(path, &error)) << error;
   return store;
 }
 
-std::size_t record_count(history::HistoryStore& store) {
+std::size_t record_count(hist::HistoryStore& store) {
   std::size_t n = 0;
   std::string error;
-  store.for_each_record(std::nullopt, [&](const history::Record&) { return ++n, true; }, &error);
+  store.for_each_record(std::nullopt, [&](const hist::Record&) { return ++n, true; }, &error);
   return n;
 }
 
@@ -39,11 +39,11 @@ TEST(HistorySink, StopStoresExactlyTheRoundsHandedOver) {
   kvtest::TempDir dir;
   const std::string path = dir.path("h.db");
   auto store = open_store(path);
-  history::HistoryOptions options;
+  hist::HistoryOptions options;
   options.commitSeconds = 3600;
   std::vector<std::string> log;
   {
-    history::HistorySink sink(store, options, [&](const std::string& l) { log.push_back(l); }, history_test::test_now);
+    hist::HistorySink sink(store, options, [&](const std::string& l) { log.push_back(l); }, history_test::test_now);
     for (unsigned n = 0; n < 37; ++n) sink.round_completed(completed(n % 2 + 1, history_test::kTestNow + n, n));
     sink.stopped(meter_host::RunEnd{});
     EXPECT_EQ(sink.rounds_stored(), 37u);
@@ -52,7 +52,7 @@ TEST(HistorySink, StopStoresExactlyTheRoundsHandedOver) {
   EXPECT_EQ(record_count(*store), 37u);
   std::string error;
   unsigned held = 0;
-  store->for_each_tier_row(0, std::nullopt, [&](const history::TierRow& r) { return held += r.stats.rounds, true; },
+  store->for_each_tier_row(0, std::nullopt, [&](const hist::TierRow& r) { return held += r.stats.rounds, true; },
                            &error);
   EXPECT_EQ(held, 37u);
   EXPECT_TRUE(log.empty());
@@ -61,7 +61,7 @@ TEST(HistorySink, StopStoresExactlyTheRoundsHandedOver) {
 TEST(HistorySink, AlarmsAreStoredWithTheRoundsAndReadBackAsLastStates) {
   kvtest::TempDir dir;
   auto store = open_store(dir.path("h.db"));
-  history::HistorySink sink(store, history::HistoryOptions{}, {}, history_test::test_now);
+  hist::HistorySink sink(store, hist::HistoryOptions{}, {}, history_test::test_now);
   const auto change = [](const char* id, bool raised) {
     meter_host::AlarmChange c;
     c.meter.dataId = 5;
@@ -89,21 +89,21 @@ TEST(HistorySink, NextStartAddsRecordsTheTiersDoNotHoldYet) {
   kvtest::TempDir dir;
   const std::string path = dir.path("h.db");
   {
-    history::HistoryStore store;
+    hist::HistoryStore store;
     std::string error;
     ASSERT_TRUE(store.open(path, &error)) << error;
-    history::Batch batch;
+    hist::Batch batch;
     for (unsigned n = 0; n < 150; ++n) batch.rounds.push_back(round_at(1, history_test::kTestNow + n, n));
     ASSERT_TRUE(store.commit(batch, &error)) << error;  // two minutes written, the third open: not written
   }
-  history::HistoryStore store;
+  hist::HistoryStore store;
   std::string error;
   ASSERT_TRUE(store.open(path, &error)) << error;
   ASSERT_TRUE(store.write_open_periods(&error)) << error;
-  for (std::size_t t = 0; t < history::kTiers.size(); ++t) {
+  for (std::size_t t = 0; t < hist::kTiers.size(); ++t) {
     unsigned held = 0;
-    store.for_each_tier_row(t, 1, [&](const history::TierRow& r) { return held += r.stats.rounds, true; }, &error);
-    EXPECT_EQ(held, 150u) << history::kTiers[t].table;
+    store.for_each_tier_row(t, 1, [&](const hist::TierRow& r) { return held += r.stats.rounds, true; }, &error);
+    EXPECT_EQ(held, 150u) << hist::kTiers[t].table;
   }
 }
 

@@ -12,7 +12,7 @@
 
 namespace {
 
-using history::kMembers;
+using hist::kMembers;
 using history_test::round_at;
 
 TEST(TierPeriod, StartsAtTheLocalMinuteAndHour) {
@@ -30,21 +30,21 @@ TEST(TierPeriod, StartsAtTheLocalMinuteAndHour) {
       {-1, 60, 0, -60},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(history::period_start(c.time, c.seconds, c.offset), c.start) << c.time << " " << c.seconds << " " << c.offset;
+    EXPECT_EQ(hist::period_start(c.time, c.seconds, c.offset), c.start) << c.time << " " << c.seconds << " " << c.offset;
 }
 
 TEST(TierStats, EncodedRowReadsBackTheSame) {
-  history::TierStats s;
-  history::MemberValues v{};
+  hist::TierStats s;
+  hist::MemberValues v{};
   for (unsigned n = 0; n < 5; ++n) {
     for (std::size_t i = 0; i < kMembers; ++i) v[i] = i % 3 ? 1.5 : static_cast<float>(n * 0.1 + i);
     v[4] = n == 2 ? std::numeric_limits<double>::quiet_NaN() : 4.0;
     v[5] = std::numeric_limits<double>::infinity();
     s.add(v);
   }
-  const std::string blob = history::encode_stats(s);
-  history::TierStats back;
-  ASSERT_TRUE(history::decode_stats(blob.data(), blob.size(), s.rounds, &back));
+  const std::string blob = hist::encode_stats(s);
+  hist::TierStats back;
+  ASSERT_TRUE(hist::decode_stats(blob.data(), blob.size(), s.rounds, &back));
   for (std::size_t i = 0; i < kMembers; ++i) {
     EXPECT_EQ(back.members[i].min, s.members[i].min) << i;
     EXPECT_EQ(back.members[i].max, s.members[i].max) << i;
@@ -55,7 +55,7 @@ TEST(TierStats, EncodedRowReadsBackTheSame) {
   EXPECT_EQ(back.members[4].skipped, 1u);
   EXPECT_EQ(back.members[5].values, 0u);
   EXPECT_TRUE(std::isnan(back.members[5].mean()));
-  EXPECT_FALSE(history::decode_stats(blob.data(), blob.size() - 1, s.rounds, &back));
+  EXPECT_FALSE(hist::decode_stats(blob.data(), blob.size() - 1, s.rounds, &back));
 }
 
 // The members of the blocks, and the statistics of each period computed
@@ -67,7 +67,7 @@ struct Direct {
 
 TEST(TierStats, MinMeanMaxAndCountsMatchADirectComputationOverTheRounds) {
   kvtest::TempDir dir;
-  history::HistoryStore store;
+  hist::HistoryStore store;
   std::string error;
   ASSERT_TRUE(store.open(dir.path("h.db"), &error)) << error;
 
@@ -81,17 +81,17 @@ TEST(TierStats, MinMeanMaxAndCountsMatchADirectComputationOverTheRounds) {
                         -std::numeric_limits<double>::infinity()};
   std::map<std::pair<std::size_t, std::int64_t>, std::array<Direct, kMembers>> expected;
   std::map<std::pair<std::size_t, std::int64_t>, unsigned> rounds;
-  history::Batch batch;
+  hist::Batch batch;
   for (unsigned n = 0; n < 200; ++n) {
-    history::StoredRound r = round_at(7, t0 + 2 * n, n);
+    hist::StoredRound r = round_at(7, t0 + 2 * n, n);
     // Floats that are sometimes not finite, one of them never.
     for (std::size_t k = 0; k < 2; ++k)
       history_test::put_member(r.block.data(), kvrm::kSignalCatalogue[floats[k]],
                                n % (3 + k) == 0 ? odd[n % 3] : 0.25 * n - 10);
     history_test::put_member(r.block.data(), kvrm::kSignalCatalogue[floats[2]], odd[n % 3]);
-    for (std::size_t t = 0; t < history::kTiers.size(); ++t) {
+    for (std::size_t t = 0; t < hist::kTiers.size(); ++t) {
       const auto key = std::make_pair(
-          t, history::period_start(r.time, history::kTiers[t].seconds, history_test::local_offset(r.time)));
+          t, hist::period_start(r.time, hist::kTiers[t].seconds, history_test::local_offset(r.time)));
       ++rounds[key];
       auto& members = expected[key];
       for (std::size_t i = 0; i < kMembers; ++i) {
@@ -117,14 +117,14 @@ TEST(TierStats, MinMeanMaxAndCountsMatchADirectComputationOverTheRounds) {
   ASSERT_TRUE(store.write_open_periods(&error)) << error;
 
   std::size_t rows = 0;
-  for (std::size_t t = 0; t < history::kTiers.size(); ++t) {
-    ASSERT_TRUE(store.for_each_tier_row(t, 7, [&](const history::TierRow& row) {
+  for (std::size_t t = 0; t < hist::kTiers.size(); ++t) {
+    ASSERT_TRUE(store.for_each_tier_row(t, 7, [&](const hist::TierRow& row) {
       ++rows;
       const auto key = std::make_pair(t, row.stats.start);
-      EXPECT_EQ(row.stats.rounds, rounds[key]) << history::kTiers[t].table << " " << row.stats.start;
+      EXPECT_EQ(row.stats.rounds, rounds[key]) << hist::kTiers[t].table << " " << row.stats.start;
       const auto& members = expected[key];
       for (std::size_t i = 0; i < kMembers; ++i) {
-        const history::MemberStats& m = row.stats.members[i];
+        const hist::MemberStats& m = row.stats.members[i];
         const Direct& d = members[i];
         SCOPED_TRACE(kvrm::kSignalCatalogue[i].name);
         EXPECT_EQ(m.values, d.values);

@@ -5,7 +5,7 @@
 #include "acquisition/data_block.h"
 #include "deflate.h"
 
-namespace history {
+namespace hist {
 
 std::string pack_block(const unsigned char* block, std::size_t size) {
   const std::string plain(reinterpret_cast<const char*>(block), size);
@@ -28,4 +28,4 @@ std::vector<unsigned char> unpack_block(const void* blob, std::size_t size) {
   return out;
 }
 
-}  // namespace history
+}  // namespace hist

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace history {
+namespace hist {
 
 std::string pack_block(const unsigned char* block, std::size_t size);
 
@@ -14,4 +14,4 @@ std::string pack_block(const unsigned char* block, std::size_t size);
 // block is handed back as it is (the caller refuses its size).
 std::vector<unsigned char> unpack_block(const void* blob, std::size_t size);
 
-}  // namespace history
+}  // namespace hist

@@ -2,7 +2,7 @@
 
 #include <zlib.h>
 
-namespace history {
+namespace hist {
 
 namespace {
 
@@ -44,4 +44,4 @@ bool deflate_small(const void* data, std::size_t size, std::string* out) {
   return deflater.run(data, size, out);
 }
 
-}  // namespace history
+}  // namespace hist

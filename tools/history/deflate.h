@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <string>
 
-namespace history {
+namespace hist {
 
 // False when zlib fails (out of memory).
 bool deflate_small(const void* data, std::size_t size, std::string* out);
 
-}  // namespace history
+}  // namespace hist

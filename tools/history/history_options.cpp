@@ -2,7 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
-namespace history {
+namespace hist {
 
 namespace {
 
@@ -102,4 +102,4 @@ HistoryOptions resolve_history_options(const HistoryFlags& flags, const HistoryO
   return o;
 }
 
-}  // namespace history
+}  // namespace hist

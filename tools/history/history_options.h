@@ -10,7 +10,7 @@ namespace CLI {
 class App;
 }
 
-namespace history {
+namespace hist {
 
 struct HistoryOptions {
   std::string path;  // empty: no history
@@ -42,4 +42,4 @@ void add_history_flags(CLI::App& app, HistoryFlags& flags, const std::string& gr
 
 HistoryOptions resolve_history_options(const HistoryFlags& flags, const HistoryOptions& site);
 
-}  // namespace history
+}  // namespace hist

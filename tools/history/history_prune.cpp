@@ -6,7 +6,7 @@
 #include "history_store.h"
 #include "sql.h"
 
-namespace history {
+namespace hist {
 
 namespace {
 
@@ -105,4 +105,4 @@ bool HistoryStore::prune(std::int64_t now, int steps, bool* more, std::string* e
   return false;
 }
 
-}  // namespace history
+}  // namespace hist

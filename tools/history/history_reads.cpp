@@ -3,7 +3,7 @@
 #include "history_store.h"
 #include "sql.h"
 
-namespace history {
+namespace hist {
 
 namespace {
 
@@ -113,4 +113,4 @@ std::map<std::string, bool> HistoryStore::alarm_states(std::uint32_t dataId, std
   return states;
 }
 
-}  // namespace history
+}  // namespace hist

@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-namespace history {
+namespace hist {
 
 namespace {
 
@@ -128,4 +128,4 @@ void HistorySink::prune_when_due() {
   pruneFailing_ = false;
 }
 
-}  // namespace history
+}  // namespace hist

@@ -20,7 +20,7 @@
 #include "history_store.h"
 #include "round_sink.h"
 
-namespace history {
+namespace hist {
 
 // Pruning runs this often, and again after the next commit while it has
 // more to do; each time a few steps of a few hundred rows.
@@ -83,4 +83,4 @@ private:
   std::thread thread_;
 };
 
-}  // namespace history
+}  // namespace hist

@@ -6,7 +6,7 @@
 #include "layout.h"
 #include "sql.h"
 
-namespace history {
+namespace hist {
 
 namespace {
 
@@ -267,4 +267,4 @@ bool HistoryStore::write_open_periods(std::string* error) {
   return false;
 }
 
-}  // namespace history
+}  // namespace hist

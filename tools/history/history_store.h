@@ -21,7 +21,7 @@
 
 struct sqlite3;
 
-namespace history {
+namespace hist {
 
 class Statements;
 using meter_host::AlarmEvent;
@@ -146,4 +146,4 @@ private:
   std::map<std::uint32_t, MeterPeriods> open_;
 };
 
-}  // namespace history
+}  // namespace hist

@@ -8,7 +8,7 @@
 #include "block_time.h"
 #include "sql.h"
 
-namespace history {
+namespace hist {
 
 namespace {
 
@@ -169,4 +169,4 @@ bool move_first_layout(sqlite3* db, std::string* error) {
   return sql_exec(db, "DROP TABLE first_records;" + version_pragmas(), error);
 }
 
-}  // namespace history
+}  // namespace hist

@@ -7,7 +7,7 @@
 
 #include <sqlite3.h>
 
-namespace history {
+namespace hist {
 
 // "KVHS" in the file's header: a file of ours, whatever its version.
 constexpr std::int32_t kApplicationId = 0x4B564853;
@@ -43,4 +43,4 @@ bool create_layout(sqlite3* db, std::string* error);
 // afterwards from the moved records.
 bool move_first_layout(sqlite3* db, std::string* error);
 
-}  // namespace history
+}  // namespace hist

@@ -1,6 +1,6 @@
 #include "sql.h"
 
-namespace history {
+namespace hist {
 
 bool sql_exec(sqlite3* db, const std::string& sql, std::string* error) {
   char* message = nullptr;
@@ -27,4 +27,4 @@ sqlite3_stmt* Statements::get(const std::string& sql, std::string* error) {
   return stmt;
 }
 
-}  // namespace history
+}  // namespace hist

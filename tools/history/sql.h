@@ -8,7 +8,7 @@
 
 #include <sqlite3.h>
 
-namespace history {
+namespace hist {
 
 inline std::string sql_error(sqlite3* db) { return sqlite3_errmsg(db); }
 
@@ -72,4 +72,4 @@ private:
   int n_ = 0;
 };
 
-}  // namespace history
+}  // namespace hist

@@ -9,7 +9,7 @@
 #include "deflate.h"
 #include "publication/signal_value.h"
 
-namespace history {
+namespace hist {
 
 namespace {
 
@@ -150,4 +150,4 @@ bool decode_stats(const void* data, std::size_t size, std::uint32_t rounds, Tier
   return in.done();
 }
 
-}  // namespace history
+}  // namespace hist

@@ -10,7 +10,7 @@
 
 #include "publication/signal_catalogue.h"
 
-namespace history {
+namespace hist {
 
 struct TierSpec {
   const char* table;
@@ -56,4 +56,4 @@ std::string encode_stats(const TierStats& stats);
 // False when the blob is not one encode_stats wrote for kMembers members.
 bool decode_stats(const void* data, std::size_t size, std::uint32_t rounds, TierStats* stats);
 
-}  // namespace history
+}  // namespace hist

@@ -205,7 +205,7 @@ std::string plot_script(const PlotLayout& l) {
 
 PlotSource choose_source(const PartStarts& starts, std::optional<std::int64_t> spanStart) {
   // How late a part may start and still count as holding the span's start.
-  const auto slack = [](std::size_t part) { return part == 0 ? 60 : history::kTiers[part - 1].seconds; };
+  const auto slack = [](std::size_t part) { return part == 0 ? 60 : hist::kTiers[part - 1].seconds; };
   std::optional<std::int64_t> want = spanStart;
   for (const auto& s : starts)
     if (s && (!want || *s < *want) && !spanStart) want = s;

@@ -47,13 +47,13 @@ bool HistoryReader::open(const std::string& path, std::string* error) {
     return false;
   }
   sqlite3_busy_timeout(db_, 2000);
-  history::FileLayout layout;
+  hist::FileLayout layout;
   std::string why;
-  if (history::probe_layout(db_, &layout, &why) && layout.kind == history::FileKind::newer) {
+  if (hist::probe_layout(db_, &layout, &why) && layout.kind == hist::FileKind::newer) {
     *error = path + ": " + layout.why;
     return false;
   }
-  hasTiers_ = layout.kind == history::FileKind::current;
+  hasTiers_ = layout.kind == hist::FileKind::current;
   bool hasBlock = false;
   Statement columns(db_, "PRAGMA table_info(records)");
   while (columns.ok() && sqlite3_step(columns.get()) == SQLITE_ROW) {
@@ -84,7 +84,7 @@ bool HistoryReader::for_each(std::optional<std::uint32_t> dataId,
   int rc;
   while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
     StoredBlock b;
-    const auto block = history::unpack_block(sqlite3_column_blob(s.get(), 1),
+    const auto block = hist::unpack_block(sqlite3_column_blob(s.get(), 1),
                                              static_cast<std::size_t>(sqlite3_column_bytes(s.get(), 1)));
     b.block = block.empty() ? nullptr : block.data();
     b.length = block.size();
@@ -104,13 +104,13 @@ bool HistoryReader::for_each(std::optional<std::uint32_t> dataId,
 }
 
 bool HistoryReader::for_each_tier(std::size_t tier, std::optional<std::uint32_t> dataId,
-                                  const std::function<bool(const history::TierRow&)>& each, std::string* error) {
+                                  const std::function<bool(const hist::TierRow&)>& each, std::string* error) {
   if (!hasTiers_) return true;
-  return history::read_tier_rows(db_, tier, dataId, each, error);
+  return hist::read_tier_rows(db_, tier, dataId, each, error);
 }
 
-bool HistoryReader::spans(std::vector<std::vector<history::Span>>* parts, std::string* error) {
-  return hasTiers_ && history::read_spans(db_, parts, error);
+bool HistoryReader::spans(std::vector<std::vector<hist::Span>>* parts, std::string* error) {
+  return hasTiers_ && hist::read_spans(db_, parts, error);
 }
 
 }  // namespace meter_history

@@ -38,11 +38,11 @@ public:
 
   // The file has the tiers (the current layout).
   bool has_tiers() const { return hasTiers_; }
-  // Rows of tier `tier` (an index of history::kTiers), oldest first.
+  // Rows of tier `tier` (an index of hist::kTiers), oldest first.
   bool for_each_tier(std::size_t tier, std::optional<std::uint32_t> dataId,
-                     const std::function<bool(const history::TierRow&)>& each, std::string* error);
+                     const std::function<bool(const hist::TierRow&)>& each, std::string* error);
   // Records, then each tier: rows and span per meter (current layout only).
-  bool spans(std::vector<std::vector<history::Span>>* parts, std::string* error);
+  bool spans(std::vector<std::vector<hist::Span>>* parts, std::string* error);
 
 private:
   sqlite3* db_ = nullptr;

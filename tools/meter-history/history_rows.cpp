@@ -63,8 +63,8 @@ bool read_rows(HistoryReader& reader, const Selection& selection, const std::fun
 }
 
 std::optional<std::size_t> step_tier(const std::string& step) {
-  for (std::size_t t = 0; t < history::kTiers.size(); ++t)
-    if (step == history::kTiers[t].step) return t;
+  for (std::size_t t = 0; t < hist::kTiers.size(); ++t)
+    if (step == hist::kTiers[t].step) return t;
   return std::nullopt;
 }
 
@@ -87,7 +87,7 @@ bool read_step_rows(HistoryReader& reader, std::size_t tier, const Selection& se
   StepRow out;
   return reader.for_each_tier(
       tier, selection.meter,
-      [&](const history::TierRow& row) {
+      [&](const hist::TierRow& row) {
         out.time = local_block_time(row.stats.start);
         const std::int64_t key = out.time.key();
         if ((selection.from && key < *selection.from) || (selection.to && key > *selection.to)) return true;
@@ -95,7 +95,7 @@ bool read_step_rows(HistoryReader& reader, std::size_t tier, const Selection& se
         out.rounds = row.stats.rounds;
         out.values.clear();
         for (const kvrm::SignalRow* s : selection.signals) {
-          const history::MemberStats& m = row.stats.members[static_cast<std::size_t>(s - kvrm::kSignalCatalogue.data())];
+          const hist::MemberStats& m = row.stats.members[static_cast<std::size_t>(s - kvrm::kSignalCatalogue.data())];
           const double nan = std::nan("");
           out.values.push_back(m.values ? StepRow::Stats{m.min, m.mean(), m.max} : StepRow::Stats{nan, nan, nan});
         }

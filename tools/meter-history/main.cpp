@@ -129,17 +129,17 @@ int list_blocks(HistoryReader& reader) {
 
 int list_command(HistoryReader& reader, const std::string& path) {
   if (!reader.has_tiers()) return list_blocks(reader);
-  std::vector<std::vector<history::Span>> parts;
+  std::vector<std::vector<hist::Span>> parts;
   std::string error;
   if (!reader.spans(&parts, &error)) {
     std::fprintf(stderr, "meter-history: %s\n", error.c_str());
     return kFailure;
   }
   // Per meter: its blocks, then each tier.
-  std::map<std::uint32_t, std::vector<std::pair<std::string, history::Span>>> meters;
+  std::map<std::uint32_t, std::vector<std::pair<std::string, hist::Span>>> meters;
   for (std::size_t p = 0; p < parts.size(); ++p)
-    for (const history::Span& span : parts[p])
-      meters[span.dataId].emplace_back(p == 0 ? "blocks" : history::kTiers[p - 1].step, span);
+    for (const hist::Span& span : parts[p])
+      meters[span.dataId].emplace_back(p == 0 ? "blocks" : hist::kTiers[p - 1].step, span);
   std::printf("%-10s %-6s %8s  %-19s  %-19s\n", "data id", "part", "rows", "first", "last");
   for (const auto& [id, rows] : meters)
     for (const auto& [part, span] : rows)
@@ -215,7 +215,7 @@ int plot_command(HistoryReader& reader, const Selection& selection, const Option
   if (o.meter) title += ", meter " + std::to_string(*o.meter);
   PlotSource source{step_tier(o.step)};
   if (o.step.empty() && reader.has_tiers()) {
-    std::vector<std::vector<history::Span>> parts;
+    std::vector<std::vector<hist::Span>> parts;
     if (!reader.spans(&parts, &error)) {
       std::fprintf(stderr, "meter-history: %s\n", error.c_str());
       return kFailure;
@@ -223,7 +223,7 @@ int plot_command(HistoryReader& reader, const Selection& selection, const Option
     PartStarts starts;
     for (const auto& part : parts) {
       std::optional<std::int64_t> first;
-      for (const history::Span& s : part)
+      for (const hist::Span& s : part)
         if ((!selection.meter || s.dataId == *selection.meter) && (!first || s.first < *first)) first = s.first;
       starts.push_back(first);
     }
