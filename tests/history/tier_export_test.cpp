@@ -29,7 +29,7 @@ void store_rounds(const std::string& db, const std::vector<hist::StoredRound>& r
   hist::HistoryStore store;
   std::string error;
   ASSERT_TRUE(store.open(db, &error)) << error;
-  ASSERT_TRUE(store.commit(hist::Batch{rounds, {}}, &error)) << error;
+  for (const hist::StoredRound& r : rounds) ASSERT_TRUE(store.commit(hist::Batch{{r}, {}}, &error)) << error;
   ASSERT_TRUE(store.write_open_periods(&error)) << error;
 }
 

@@ -35,11 +35,14 @@ Counts counts(hist::HistoryStore& store) {
 void fill(hist::HistoryStore& store, int days, int perDay) {
   std::string error;
   unsigned n = 0;
-  for (int d = days; d > 0; --d) {
-    hist::Batch batch;
-    for (int k = 0; k < perDay; ++k) batch.rounds.push_back(round_at(1, kNow - d * kDay + k * (kDay / perDay), n++));
-    ASSERT_TRUE(store.commit(batch, &error)) << error;
-  }
+  // Four rounds a commit, as a meter polled every 2.5 s gives them.
+  for (int d = days; d > 0; --d)
+    for (int k = 0; k < perDay; k += 4) {
+      hist::Batch batch;
+      for (int i = k; i < k + 4 && i < perDay; ++i)
+        batch.rounds.push_back(round_at(1, kNow - d * kDay + i * (kDay / perDay), n++));
+      ASSERT_TRUE(store.commit(batch, &error)) << error;
+    }
   ASSERT_TRUE(store.write_open_periods(&error)) << error;
 }
 
@@ -100,13 +103,13 @@ TEST(HistoryRetention, CapTakesTheOldestBlocksFirstThenTheOldestMinutes) {
   EXPECT_EQ(capped.minutes, full.minutes);
   EXPECT_EQ(capped.hours, full.hours);
 
-  // A cap under what the blocks and the minutes take: every block but the
-  // newest, then the oldest minutes; the hours stay.
+  // A cap under what the blocks and the minutes take: every block but those
+  // of the newest commit, then the oldest minutes; the hours stay.
   const std::int64_t tight = store.used_bytes() / 4;
   store.set_retention(hist::Retention{3650, 3650, 3650, tight});
   prune_all(store);
   const Counts tighter = counts(store);
-  EXPECT_EQ(tighter.records, 1u);
+  EXPECT_LE(tighter.records, 4u);  // the newest commit's
   EXPECT_LT(tighter.minutes, full.minutes);
   EXPECT_GT(tighter.oldestMinute, full.oldestMinute);
   EXPECT_EQ(tighter.hours, full.hours);

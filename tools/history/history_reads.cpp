@@ -7,10 +7,12 @@ namespace hist {
 
 namespace {
 
-Record read_record(const Use& s) {
-  const auto* bytes = static_cast<const unsigned char*>(s.blob(3));
-  return Record{s.integer(0), static_cast<std::uint32_t>(s.integer(1)), s.integer(2),
-                unpack_block(bytes, s.bytes(3))};
+// The blocks of the row a statement is on.
+std::vector<Record> read_records(const Use& s) {
+  std::vector<Record> out;
+  for (TimedBlock& b : unpack_blocks(s.blob(3), s.bytes(3), s.integer(2)))
+    out.push_back(Record{s.integer(0), static_cast<std::uint32_t>(s.integer(1)), b.time, std::move(b.block)});
+  return out;
 }
 
 }  // namespace
@@ -21,7 +23,7 @@ std::optional<Record> HistoryStore::newest(std::uint32_t dataId, std::string* er
   Use s(*statements_, "SELECT id, data_id, time, block FROM records WHERE data_id = ? ORDER BY id DESC LIMIT 1",
         error);
   const int rc = s.bind(dataId).step();
-  if (rc == SQLITE_ROW) return read_record(s);
+  if (rc == SQLITE_ROW) return read_records(s).back();
   if (rc != SQLITE_DONE) fail(error);
   return std::nullopt;
 }
@@ -37,7 +39,8 @@ bool HistoryStore::for_each_record(std::optional<std::uint32_t> dataId, const st
   if (dataId) s.bind(*dataId);
   int rc;
   while ((rc = s.step()) == SQLITE_ROW)
-    if (!each(read_record(s))) return true;
+    for (const Record& r : read_records(s))
+      if (!each(r)) return true;
   if (rc != SQLITE_DONE) fail(error);
   return rc == SQLITE_DONE;
 }

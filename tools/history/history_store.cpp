@@ -31,6 +31,14 @@ long gmt_offset(std::int64_t time) {
 
 std::string tier_table(std::size_t tier) { return kTiers[tier].table; }
 
+// Where a block is among all stored: its row and its place in the row. A
+// tier row's "upto" is the position of the last block it holds.
+constexpr std::int64_t kPositionsPerRow = 256;
+static_assert(kBlocksPerRow <= kPositionsPerRow, "a row's blocks have positions of their own");
+std::int64_t block_position(std::int64_t rowId, std::size_t index) {
+  return rowId * kPositionsPerRow + static_cast<std::int64_t>(index);
+}
+
 }  // namespace
 
 HistoryStore::HistoryStore() = default;
@@ -124,18 +132,24 @@ bool HistoryStore::load_open_periods(std::int64_t* from, std::string* error) {
       return false;
     }
   }
+  // A meter with no row yet in some tier: that tier starts from its first.
+  for (const auto& meter : open_)
+    for (const OpenPeriod& p : meter.second)
+      if (!p.active) *from = 0;
   return true;
 }
 
 bool HistoryStore::catch_up_tiers(std::string* error) {
-  std::int64_t last = 0;
-  if (!load_open_periods(&last, error)) return false;
+  std::int64_t held = 0;
+  if (!load_open_periods(&held, error)) return false;
+  // From the row of the last block every tier holds.
+  std::int64_t next = held / kPositionsPerRow;
   // In slices read into memory: tier rows are written between them.
   for (;;) {
     std::vector<Record> slice;
     {
-      Use s(*statements_, "SELECT id, data_id, time, block FROM records WHERE id > ? ORDER BY id LIMIT 4096", error);
-      s.bind(last);
+      Use s(*statements_, "SELECT id, data_id, time, block FROM records WHERE id >= ? ORDER BY id LIMIT 4096", error);
+      s.bind(next);
       int rc;
       while ((rc = s.step()) == SQLITE_ROW) {
         const auto* bytes = static_cast<const unsigned char*>(s.blob(3));
@@ -148,11 +162,9 @@ bool HistoryStore::catch_up_tiers(std::string* error) {
       }
     }
     if (slice.empty()) return true;
-    for (const Record& r : slice) {
-      const auto block = unpack_block(r.block.data(), r.block.size());
-      if (!add_round(r.dataId, r.id, r.time, block.data(), block.size(), error)) return false;
-    }
-    last = slice.back().id;
+    for (const Record& r : slice)
+      if (!add_row(r.dataId, r.id, unpack_blocks(r.block.data(), r.block.size(), r.time), error)) return false;
+    next = slice.back().id + 1;
   }
 }
 
@@ -176,32 +188,50 @@ bool HistoryStore::write_period(std::size_t tier, std::uint32_t dataId, OpenPeri
   return true;
 }
 
-// Adds a stored round to its meter's open periods; a period that ends is
-// written. Open periods are written at a stop only: after a crash the next
-// start adds the records stored since their rows' last one.
-bool HistoryStore::add_round(std::uint32_t dataId, std::int64_t recordId, std::int64_t time,
-                             const unsigned char* block, std::size_t size, std::string* error) {
-  if (size != kvrm::kBlockSize) return true;  // not a block: no values
-  MemberValues values;
-  member_values(block, &values);
-  const long offset = gmt_offset(time);
+// Adds the blocks of a stored row to its meter's open periods; a period
+// that ends is written. Open periods are written at a stop only: after a
+// crash the next start adds the rows stored after their rows' last one.
+bool HistoryStore::add_row(std::uint32_t dataId, std::int64_t rowId, const std::vector<TimedBlock>& blocks,
+                           std::string* error) {
   MeterPeriods& periods = open_[dataId];
+  MemberValues values;
   for (std::size_t t = 0; t < kTiers.size(); ++t) {
     OpenPeriod& p = periods[t];
-    if (p.upto >= recordId) continue;  // already held (a start after a crash)
-    const std::int64_t start = period_start(time, kTiers[t].seconds, offset);
-    if (p.active && p.stats.start != start) {
-      if (!write_period(t, dataId, p, error)) return false;
-      p = OpenPeriod{};
+    for (std::size_t k = 0; k < blocks.size(); ++k) {
+      const TimedBlock& b = blocks[k];
+      const std::int64_t position = block_position(rowId, k);
+      if (position <= p.upto) continue;  // already held (a start after a crash)
+      if (b.block.size() != kvrm::kBlockSize) continue;  // not a block: no values
+      member_values(b.block.data(), &values);
+      const std::int64_t start = period_start(b.time, kTiers[t].seconds, gmt_offset(b.time));
+      if (p.active && p.stats.start != start) {
+        if (!write_period(t, dataId, p, error)) return false;
+        p = OpenPeriod{};
+      }
+      if (!p.active) {
+        p.active = true;
+        p.stats.start = start;
+      }
+      p.stats.add(values);
+      p.upto = position;
     }
-    if (!p.active) {
-      p.active = true;
-      p.stats.start = start;
-    }
-    p.stats.add(values);
-    p.upto = recordId;
   }
   return true;
+}
+
+bool HistoryStore::store_row(std::uint32_t dataId, const TimedBlock* first, const TimedBlock* last,
+                             std::string* error) {
+  const std::string packed = first->block.size() == kvrm::kBlockSize
+                                 ? pack_blocks(first, last, first->time)
+                                 : std::string(first->block.begin(), first->block.end());
+  {
+    Use s(*statements_, "INSERT INTO records (data_id, time, block) VALUES (?, ?, ?)", error);
+    if (!s.bind(dataId).bind(first->time).bind_blob(packed.data(), packed.size()).run()) {
+      fail(error);
+      return false;
+    }
+  }
+  return add_row(dataId, sqlite3_last_insert_rowid(db_), std::vector<TimedBlock>(first, last), error);
 }
 
 bool HistoryStore::commit(const Batch& batch, std::string* error) {
@@ -214,18 +244,20 @@ bool HistoryStore::commit(const Batch& batch, std::string* error) {
     return false;
   };
   if (!sql_exec(db_, "BEGIN IMMEDIATE", error)) return undo();
+  // Each meter's blocks of the batch, in the order they came, in rows of
+  // up to kBlocksPerRow.
+  std::map<std::uint32_t, std::vector<TimedBlock>> meters;
   for (const StoredRound& r : batch.rounds) {
-    const std::string packed = pack_block(r.block.data(), r.block.size());
-    {
-      Use s(*statements_, "INSERT INTO records (data_id, time, block) VALUES (?, ?, ?)", error);
-      if (!s.bind(r.dataId).bind(r.time).bind_blob(packed.data(), packed.size()).run()) {
-        fail(error);
-        return undo();
-      }
-    }
-    if (!add_round(r.dataId, sqlite3_last_insert_rowid(db_), r.time, r.block.data(), r.block.size(), error))
+    const TimedBlock b{r.time, r.block};
+    if (r.block.size() == kvrm::kBlockSize)
+      meters[r.dataId].push_back(b);
+    else if (!store_row(r.dataId, &b, &b + 1, error))  // kept as it came, in a row of its own
       return undo();
   }
+  for (const auto& [dataId, blocks] : meters)
+    for (std::size_t from = 0; from < blocks.size(); from += kBlocksPerRow)
+      if (!store_row(dataId, &blocks[from], &blocks[std::min(blocks.size(), from + kBlocksPerRow)], error))
+        return undo();
   for (const StoredAlarm& a : batch.alarms) {
     const AlarmEvent& e = a.event;
     Use s(*statements_,

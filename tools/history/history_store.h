@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "block_codec.h"
 #include "round_sink.h"
 #include "tier.h"
 
@@ -44,6 +45,7 @@ struct Batch {
   bool empty() const { return rounds.empty() && alarms.empty(); }
 };
 
+// One stored block; the blocks of one commit of a meter share a row id.
 struct Record {
   std::int64_t id = 0;
   std::uint32_t dataId = 0;
@@ -132,8 +134,8 @@ private:
   bool set_up(std::string* error);
   bool catch_up_tiers(std::string* error);
   bool load_open_periods(std::int64_t* from, std::string* error);
-  bool add_round(std::uint32_t dataId, std::int64_t recordId, std::int64_t time, const unsigned char* block,
-                 std::size_t size, std::string* error);
+  bool store_row(std::uint32_t dataId, const TimedBlock* first, const TimedBlock* last, std::string* error);
+  bool add_row(std::uint32_t dataId, std::int64_t rowId, const std::vector<TimedBlock>& blocks, std::string* error);
   bool write_period(std::size_t tier, std::uint32_t dataId, OpenPeriod& period, std::string* error);
   bool prune_step(std::int64_t now, bool* deleted, std::string* error);
   std::int64_t used_bytes_locked();

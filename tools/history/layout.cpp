@@ -16,8 +16,8 @@ constexpr const char* kTables =
     "CREATE TABLE records ("
     " id INTEGER PRIMARY KEY,"
     " data_id INTEGER NOT NULL,"
-    " time INTEGER NOT NULL,"  // the block's time stamp, seconds since the epoch
-    " block BLOB NOT NULL);"
+    " time INTEGER NOT NULL,"  // its first block's time stamp, seconds since the epoch
+    " block BLOB NOT NULL);"  // the blocks of one commit of the meter
     "CREATE TABLE IF NOT EXISTS alarms ("
     " id INTEGER PRIMARY KEY AUTOINCREMENT,"
     " data_id INTEGER NOT NULL,"
@@ -28,8 +28,9 @@ constexpr const char* kTables =
     " state TEXT NOT NULL CHECK (state IN ('raised', 'cleared')),"
     " value TEXT NOT NULL,"
     " text TEXT NOT NULL);"
-    // upto: the last record the row holds, so that a start after a crash
-    // adds the records stored since.
+    // upto: the position of the last block the row holds (its record's
+    // id times 256 plus its place there), so that a start after a crash
+    // adds the blocks stored since.
     "CREATE TABLE minutes ("
     " id INTEGER PRIMARY KEY,"
     " data_id INTEGER NOT NULL,"
@@ -95,12 +96,16 @@ bool copy_first_records(sqlite3* db, std::string* error) {
   int rc;
   while ((rc = read.step()) == SQLITE_ROW) {
     const auto* bytes = static_cast<const unsigned char*>(read.blob(3));
-    const std::vector<unsigned char> block(bytes, bytes + read.bytes(3));
-    const std::string packed = pack_block(block.data(), block.size());
+    TimedBlock block{0, std::vector<unsigned char>(bytes, bytes + read.bytes(3))};
+    const std::int64_t time = block.time = first_layout_time(block.block, read.text(2));
+    // A record that is not a block is kept as it was.
+    const std::string packed = block.block.size() == kvrm::kBlockSize
+                                   ? pack_blocks(&block, &block + 1, time)
+                                   : std::string(block.block.begin(), block.block.end());
     Use insert(statements, "INSERT INTO records (id, data_id, time, block) VALUES (?, ?, ?, ?)", error);
     if (!insert.bind(read.integer(0))
              .bind(read.integer(1))
-             .bind(first_layout_time(block, read.text(2)))
+             .bind(time)
              .bind_blob(packed.data(), packed.size())
              .run()) {
       *error = sql_error(db);

@@ -204,19 +204,26 @@ std::string plot_script(const PlotLayout& l) {
 }
 
 PlotSource choose_source(const PartStarts& starts, std::optional<std::int64_t> spanStart) {
-  // How late a part may start and still count as holding the span's start.
-  const auto slack = [](std::size_t part) { return part == 0 ? 60 : hist::kTiers[part - 1].seconds; };
-  std::optional<std::int64_t> want = spanStart;
-  for (const auto& s : starts)
-    if (s && (!want || *s < *want) && !spanStart) want = s;
+  // A part's own grain: a block is as good as its minute.
+  const auto grain = [](std::size_t part) { return part == 0 ? std::int64_t{60} : hist::kTiers[part - 1].seconds; };
+  const auto source = [](std::size_t part) {
+    return PlotSource{part ? std::optional<std::size_t>(part - 1) : std::nullopt};
+  };
   std::optional<std::size_t> earliest;
   for (std::size_t part = 0; part < starts.size(); ++part) {
     if (!starts[part]) continue;
-    if (want && *starts[part] <= *want + slack(part)) return PlotSource{part ? std::optional<std::size_t>(part - 1) : std::nullopt};
+    bool holds = true;
+    if (spanStart) {
+      holds = *starts[part] <= *spanStart + grain(part);
+    } else {
+      // The whole history: no coarser part reaches back a period further.
+      for (std::size_t coarser = part + 1; coarser < starts.size(); ++coarser)
+        if (starts[coarser] && *starts[part] > *starts[coarser] + grain(coarser)) holds = false;
+    }
+    if (holds) return source(part);
     if (!earliest || *starts[part] < *starts[*earliest]) earliest = part;
   }
-  if (!earliest || *earliest == 0) return PlotSource{};
-  return PlotSource{*earliest - 1};
+  return earliest ? source(*earliest) : PlotSource{};
 }
 
 bool plot_history(HistoryReader& reader, const Selection& selection, const PlotSource& source,

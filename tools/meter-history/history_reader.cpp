@@ -72,7 +72,8 @@ bool HistoryReader::open(const std::string& path, std::string* error) {
 bool HistoryReader::for_each(std::optional<std::uint32_t> dataId,
                              const std::function<bool(const StoredBlock&)>& each, std::string* error) {
   const std::string idColumn = hasDataIdColumn_ ? "data_id" : "NULL";
-  std::string sql = "SELECT " + idColumn + ", block FROM records";
+  // Rows of the current layout hold the blocks of one commit.
+  std::string sql = "SELECT " + idColumn + ", block, " + (hasTiers_ ? "time" : "0") + " FROM records";
   if (dataId && hasDataIdColumn_) sql += " WHERE data_id = ?";
   sql += " ORDER BY rowid";
   Statement s(db_, sql);
@@ -83,18 +84,23 @@ bool HistoryReader::for_each(std::optional<std::uint32_t> dataId,
   }
   int rc;
   while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
-    StoredBlock b;
-    const auto block = hist::unpack_block(sqlite3_column_blob(s.get(), 1),
-                                             static_cast<std::size_t>(sqlite3_column_bytes(s.get(), 1)));
-    b.block = block.empty() ? nullptr : block.data();
-    b.length = block.size();
-    if (hasDataIdColumn_ && sqlite3_column_type(s.get(), 0) != SQLITE_NULL) {
-      b.dataId = static_cast<std::uint32_t>(sqlite3_column_int64(s.get(), 0));
-    } else if (b.block && b.length >= sizeof(std::uint32_t)) {
-      std::memcpy(&b.dataId, b.block, sizeof b.dataId);  // the block's own data id field
+    const void* blob = sqlite3_column_blob(s.get(), 1);
+    const auto size = static_cast<std::size_t>(sqlite3_column_bytes(s.get(), 1));
+    const auto* bytes = static_cast<const unsigned char*>(blob);
+    const auto blocks = hasTiers_ ? hist::unpack_blocks(blob, size, sqlite3_column_int64(s.get(), 2))
+                                  : std::vector<hist::TimedBlock>{hist::TimedBlock{0, {bytes, bytes + size}}};
+    for (const hist::TimedBlock& block : blocks) {
+      StoredBlock b;
+      b.block = block.block.empty() ? nullptr : block.block.data();
+      b.length = block.block.size();
+      if (hasDataIdColumn_ && sqlite3_column_type(s.get(), 0) != SQLITE_NULL) {
+        b.dataId = static_cast<std::uint32_t>(sqlite3_column_int64(s.get(), 0));
+      } else if (b.block && b.length >= sizeof(std::uint32_t)) {
+        std::memcpy(&b.dataId, b.block, sizeof b.dataId);  // the block's own data id field
+      }
+      if (dataId && b.dataId != *dataId) continue;
+      if (!each(b)) return true;
     }
-    if (dataId && b.dataId != *dataId) continue;
-    if (!each(b)) return true;
   }
   if (rc != SQLITE_DONE) {
     *error = std::string("history: ") + sqlite3_errmsg(db_);
