@@ -17,9 +17,11 @@ native_pkgs=(
   libboost-dev libboost-date-time-dev libboost-system-dev
   libjsoncpp-dev libmodbus-dev libsqlite3-dev libcli11-dev zlib1g-dev
 )
+# The web view's tests load its page in headless Chromium and check its
+# metrics with promtool (from prometheus); wrk loads it in the benchmark.
 test_pkgs=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev valgrind sqlite3 mbpoll
-  dpkg-dev file
+  dpkg-dev file chromium prometheus wrk
 )
 cross_pkgs=(
   crossbuild-essential-armhf qemu-user

@@ -26,8 +26,8 @@ std::string ao_report_line(const std::string& signalId, float value) {
   return "analog report: signal id " + signalId + " = " + float_text(value);
 }
 
-BenchBackend::BenchBackend(Log& log, History& history, std::uint32_t dataId, unsigned slave, std::string label)
-    : log_(log), history_(history), dataId_(dataId), slave_(slave), label_(std::move(label)) {}
+BenchBackend::BenchBackend(Log& log, MeterInfo meter, std::string label)
+    : log_(log), meter_(std::move(meter)), label_(std::move(label)) {}
 
 void BenchBackend::attach(SerialWorker* worker, std::size_t station) {
   station_ = station;
@@ -49,19 +49,26 @@ void BenchBackend::save_history(SMDVDevice&, const unsigned char* data, unsigned
     log_.detail("the loaded history image is not stored again");
     return;
   }
-  // Stored only if the round counts: one given up before its last reply
-  // came is neither.
+  // Kept before the round is decided: the cycle loop takes it as soon as
+  // the round counts. One given up before its last reply came is dropped.
+  {
+    std::lock_guard<std::mutex> lock(blockMutex_);
+    block_.assign(data, data + length);
+    blockFresh_ = true;
+  }
   if (SerialWorker* w = worker_; w && !w->round_done(station_)) {
     log_.detail(label_ + "a round given up before it completed is not stored");
-    return;
+    std::lock_guard<std::mutex> lock(blockMutex_);
+    blockFresh_ = false;
   }
-  std::string error;
-  if (history_.is_open() && !history_.store(dataId_, data, length, &error)) {
-    ++historyFailures_;
-    log_.line(error);
-  } else {
-    log_.detail("history record of " + std::to_string(length) + " bytes");
-  }
+}
+
+bool BenchBackend::take_block(std::vector<unsigned char>* block) {
+  std::lock_guard<std::mutex> lock(blockMutex_);
+  if (!blockFresh_) return false;
+  *block = block_;
+  blockFresh_ = false;
+  return true;
 }
 
 bool BenchBackend::check_threshold(SMDVDevice&, const std::string& signalId, const std::string& name, float value,
@@ -83,18 +90,13 @@ bool BenchBackend::check_threshold_bool(SMDVDevice&, int level, const std::strin
     changed = state != active;
     state = active;
     if (active)
-      inForce_[alarmId] = AlarmEvent{dataId_, alarmId, signalName, level, true, valueText, alarmText};
+      inForce_[alarmId] = AlarmEvent{meter_.dataId, alarmId, signalName, level, true, valueText, alarmText};
     else
       inForce_.erase(alarmId);
   }
-  if (changed) {
-    log_.line(label_ + "alarm " + (active ? "raised: " : "cleared: ") + alarmId + " " + signalName + " = " +
-              valueText);
-    std::string error;
-    if (!history_.record_alarm(AlarmEvent{dataId_, alarmId, signalName, level, active, valueText, alarmText},
-                               &error))
-      log_.line(error);
-  }
+  if (SinkChain* sinks = sinks_; changed && sinks)
+    sinks->alarm_changed(AlarmChange{
+        meter_, std::time(nullptr), AlarmEvent{meter_.dataId, alarmId, signalName, level, active, valueText, alarmText}});
   // An alarm in force is a rule for the round's batch check.
   return active;
 }
@@ -123,7 +125,7 @@ int BenchBackend::device_io_control(SMDVDevice&, int code, const void*, int inLe
 
 int BenchBackend::init_setting(SPModbus& dev, const Json::Value&) {
   // The host's Modbus settings: the address that request frames carry.
-  dev.slaveAddress_ = static_cast<std::uint8_t>(slave_);
+  dev.slaveAddress_ = static_cast<std::uint8_t>(meter_.slave);
   return 0;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The bench host's back end: every host effect of the framework, made real.
-// Request frames go to the serial thread, history records and alarm state
-// changes to the database, alarm service calls to readable log lines.
+// Request frames go to the serial thread, alarm service calls to readable
+// log lines; the block of a completed round waits for the cycle loop to
+// take it, and alarm state changes go to the sinks.
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -9,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "history.h"
+#include "round_sink.h"
+#include "sink_chain.h"
 #include "host/backend.h"
 #include "host_log.h"
 
@@ -27,7 +29,7 @@ class BenchBackend : public host::Backend {
 public:
   // `label` starts its log lines: "meter D (slave S): " on a line with
   // several meters, nothing with one.
-  BenchBackend(Log& log, History& history, std::uint32_t dataId, unsigned slave, std::string label = {});
+  BenchBackend(Log& log, MeterInfo meter, std::string label = {});
 
   // The serial thread and this meter's station on it.
   void attach(SerialWorker* worker, std::size_t station = 0);
@@ -36,7 +38,10 @@ public:
   // While a history image is loaded into the driver: its round completion
   // is not stored again.
   void set_loading_cache(bool loading) { loadingCache_ = loading; }
-  unsigned history_failures() const { return historyFailures_; }
+  // Where alarm changes go; none: nowhere.
+  void set_sinks(SinkChain* sinks) { sinks_ = sinks; }
+  // The block of the last round that counted, once.
+  bool take_block(std::vector<unsigned char>* block);
   // The alarms the last threshold calls left raised, by alarm id.
   std::vector<AlarmEvent> alarms_in_force();
 
@@ -61,14 +66,15 @@ public:
 
 private:
   Log& log_;
-  History& history_;
-  std::uint32_t dataId_;
-  unsigned slave_;
+  MeterInfo meter_;
   std::string label_;
   std::atomic<SerialWorker*> worker_{nullptr};
   std::atomic<std::size_t> station_{0};
   std::atomic<bool> loadingCache_{false};
-  std::atomic<unsigned> historyFailures_{0};
+  std::atomic<SinkChain*> sinks_{nullptr};
+  std::mutex blockMutex_;
+  std::vector<unsigned char> block_;
+  bool blockFresh_ = false;
   std::mutex alarmsMutex_;
   std::map<std::string, bool> alarmStates_;
   std::map<std::string, AlarmEvent> inForce_;

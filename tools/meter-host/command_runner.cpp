@@ -63,8 +63,8 @@ std::string ioctl_line(int code, const IoctlOutcome& r) {
   return line + ": 0x" + shown;
 }
 
-std::string snapshot_line(const Session& session, std::size_t meter, const std::string& text) {
-  return session.meters() > 1 ? std::to_string(session.data_id(meter)) + " " + text : text;
+std::string snapshot_line(bool several, std::uint32_t dataId, const std::string& text) {
+  return several ? std::to_string(dataId) + " " + text : text;
 }
 
 void CommandRunner::run(const Command& c) {
@@ -83,7 +83,7 @@ void CommandRunner::run(const Command& c) {
     case CommandKind::snapshot: {
       std::string error;
       if (auto text = session_.snapshot(&error, meter))
-        out_.line(snapshot_line(session_, meter, *text));
+        out_.line(snapshot_line(session_.meters() > 1, session_.data_id(meter), *text));
       else
         log_.line(error);
       break;

@@ -33,7 +33,7 @@ private:
 
 // A snapshot line on standard output: the 801 text, after the data id and
 // a space when the line has several meters.
-std::string snapshot_line(const Session& session, std::size_t meter, const std::string& text);
+std::string snapshot_line(bool several, std::uint32_t dataId, const std::string& text);
 
 // The answer line of an ioctl: code, result, and the output as text when
 // it reads as text, else in hexadecimal.

@@ -67,8 +67,8 @@ HistoryRecord read_record(const Statement& s) {
 
 }  // namespace
 
-std::string local_time_text() {
-  const std::time_t now = std::time(nullptr);
+std::string local_time_text(std::optional<std::time_t> at) {
+  const std::time_t now = at.value_or(std::time(nullptr));
   std::tm tm{};
   localtime_r(&now, &tm);
   char text[32];
@@ -107,12 +107,13 @@ bool History::open(const std::string& path, std::string* error) {
   return true;
 }
 
-bool History::store(std::uint32_t dataId, const unsigned char* block, std::size_t length, std::string* error) {
+bool History::store(std::uint32_t dataId, const unsigned char* block, std::size_t length, std::string* error,
+                    std::optional<std::time_t> at) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!db_) return true;
   Statement s(db_, "INSERT INTO records (data_id, saved_at, block) VALUES (?, ?, ?)");
   s.bind(1, static_cast<std::int64_t>(dataId));
-  s.bind(2, local_time_text());
+  s.bind(2, local_time_text(at));
   s.bind_blob(3, block, length);
   if (!s.ok() || sqlite3_step(s.get()) != SQLITE_DONE) {
     *error = db_error(db_);
@@ -152,14 +153,14 @@ std::vector<HistoryRecord> History::records(std::uint32_t dataId, std::string* e
   return out;
 }
 
-bool History::record_alarm(const AlarmEvent& e, std::string* error) {
+bool History::record_alarm(const AlarmEvent& e, std::string* error, std::optional<std::time_t> at) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!db_) return true;
   Statement s(db_,
               "INSERT INTO alarms (data_id, saved_at, alarm_id, signal, level, state, value, text)"
               " VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
   s.bind(1, static_cast<std::int64_t>(e.dataId));
-  s.bind(2, local_time_text());
+  s.bind(2, local_time_text(at));
   s.bind(3, e.alarmId);
   s.bind(4, e.signal);
   s.bind(5, static_cast<std::int64_t>(e.level));

@@ -3,11 +3,14 @@
 // history records (data id, time saved, the 915-byte block) and one of
 // alarms raised and cleared.
 #include <cstdint>
+#include <ctime>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "round_sink.h"
 
 struct sqlite3;
 
@@ -20,15 +23,6 @@ struct HistoryRecord {
   std::vector<unsigned char> block;
 };
 
-struct AlarmEvent {
-  std::uint32_t dataId = 0;
-  std::string alarmId;
-  std::string signal;
-  int level = 0;
-  bool raised = false;  // false: cleared
-  std::string valueText;
-  std::string alarmText;
-};
 
 class History {
 public:
@@ -41,13 +35,15 @@ public:
   bool open(const std::string& path, std::string* error);
   bool is_open() const { return db_ != nullptr; }
 
-  bool store(std::uint32_t dataId, const unsigned char* block, std::size_t length, std::string* error);
+  // Saved at `at`, local time (default: now).
+  bool store(std::uint32_t dataId, const unsigned char* block, std::size_t length, std::string* error,
+             std::optional<std::time_t> at = std::nullopt);
   // The newest record of the data id: the one stored last.
   std::optional<HistoryRecord> newest(std::uint32_t dataId, std::string* error);
   // Every record of the data id, oldest first.
   std::vector<HistoryRecord> records(std::uint32_t dataId, std::string* error);
 
-  bool record_alarm(const AlarmEvent& event, std::string* error);
+  bool record_alarm(const AlarmEvent& event, std::string* error, std::optional<std::time_t> at = std::nullopt);
   // Every alarm event of the data id, oldest first.
   std::vector<AlarmEvent> alarm_events(std::uint32_t dataId, std::string* error);
   // The last recorded state of every alarm id of the data id.
@@ -60,7 +56,7 @@ private:
   sqlite3* db_ = nullptr;
 };
 
-// The local time now, as the history tables store it.
-std::string local_time_text();
+// A time (default: now) as the history tables store it, local time.
+std::string local_time_text(std::optional<std::time_t> at = std::nullopt);
 
 }  // namespace meter_host

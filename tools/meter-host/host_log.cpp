@@ -11,4 +11,13 @@ void LineSink::line(const std::string& text) {
   posix_io::write_all(fd_, whole.data(), whole.size());
 }
 
+void Log::lines(const std::string& text) {
+  std::size_t from = 0;
+  for (auto end = text.find('\n');; end = text.find('\n', from)) {
+    line(text.substr(from, end == std::string::npos ? std::string::npos : end - from));
+    if (end == std::string::npos) break;
+    from = end + 1;
+  }
+}
+
 }  // namespace meter_host

@@ -24,6 +24,8 @@ class Log {
 public:
   explicit Log(int fd, bool verbose = false) : sink_(fd, "meter-host: "), verbose_(verbose) {}
   void line(const std::string& text) { sink_.line(text); }
+  // Multi-line text as log lines, each with the log's prefix.
+  void lines(const std::string& text);
   void detail(const std::string& text) {
     if (verbose_) sink_.line(text);
   }

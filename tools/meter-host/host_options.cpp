@@ -1,6 +1,11 @@
 #include "host_options.h"
 
 #include "command_line.h"
+#include "cycle_loop.h"
+#include "history_sink.h"
+#include "line_settings.h"
+#include "output_sinks.h"
+#include "simulator.h"
 
 namespace meter_host {
 
@@ -98,136 +103,22 @@ HostParse parse_host_options(const std::vector<std::string>& args) {
                    ->group(device);
 
   const std::string line = "Serial line";
-  auto* port = app.add_option("--port", o.port, "serial device, best a /dev/serial/by-id/ path")
-                   ->type_name("DEVICE")
-                   ->group(line);
-  cli::add_whole(app, "--baud", [&o](long long v) { o.baud = static_cast<unsigned>(v); }, 50, 4000000,
-                 "line speed, a standard rate from 1200 to 921600\n(default: the driver's, 9600)")
-      ->check(cli::one_of(cli::standard_bauds()))->type_name("BAUD")
-      ->group(line);
-  app.add_option_function<std::string>(
-         "--parity", [&o](const std::string& p) { o.parity = p[0]; }, "parity (default N), 8 data bits, 1 stop bit")
-      ->check(cli::one_of(std::vector<std::string>{"N", "E", "O"}))
-      ->type_name("N|E|O")
-      ->group(line);
-  auto* slave = cli::add_whole(app, "--slave", [&o](long long v) { o.slave = static_cast<unsigned>(v); }, 1, 247,
-                               "the single meter's slave address (default 1)")
-                    ->group(line);
-  cli::add_whole(app, "--timeout-ms", [&o](long long v) { o.timeoutMs = static_cast<unsigned>(v); }, 1, 600000,
-                 "reply time-out per request (default 1000)")
-      ->group(line);
-  app.add_flag("--rs485", o.rs485, "switch the port's RS-485 mode on (UARTs that drive RS-485)")->group(line);
-  app.add_option("--rts", o.rts, "RTS direction control: RTS up or down while sending")
-      ->check(cli::one_of(std::vector<std::string>{"up", "down"}))
-      ->type_name("up|down")
-      ->group(line);
-
+  const auto [port, slave] = add_line_options(app, o, line);
   const std::string rounds = "Rounds";
-  cli::add_whole(app, "--rounds", [&o](long long v) { o.rounds = static_cast<unsigned>(v); }, 0, 1000000000,
-                 "cycles to run, each giving every online meter one round;\n0: until interrupted (default 0)")
-      ->group(rounds);
-  app.add_option("--interval", o.interval, "pause between two cycles (default 1)")
-      ->check(cli::seconds(86400))
-      ->type_name("SECONDS")
-      ->group(rounds);
-  app.add_flag("--publish-every-round", o.publishEveryRound,
-               "start each round of a meter in a later second than its last\n"
-               "completed one: the driver stamps rounds to the second and\n"
-               "publishes one per second, so every round is then published\n"
-               "and checked (at most one round per second)")
-      ->group(rounds);
-  app.add_option("--offline-retry", o.offlineRetry,
-                 "a meter offline after 3 failed rounds in a row is tried\nagain this often (default 30)")
-      ->check(cli::seconds(86400))
-      ->type_name("SECONDS")
-      ->group(rounds);
-  cli::add_whole(app, "--round-timeout-ms", [&o](long long v) { o.roundTimeoutMs = static_cast<unsigned>(v); }, 1,
-                 86400000, "a round not complete by then is abandoned\n(default: 22 reply time-outs plus twice the wire time)")
-      ->group(rounds);
-  app.add_option("--history", o.history,
-                 "SQLite database of history records and alarms; the newest\nrecord of each meter is loaded at start-up")
-      ->type_name("FILE")
-      ->group(rounds);
-  app.add_flag("--snapshot", o.snapshot,
-               "print the snapshot text (command 801) of every completed\nround on standard output, one line each")
-      ->group(rounds);
-  app.add_option_function<std::string>(
-         "--show", [&o](const std::string&) { o.showTable = true; },
-         "print every completed round as a table a person reads\n(redrawn in place on a terminal)")
-      ->check(cli::one_of(std::vector<std::string>{"table"}))
-      ->type_name("table")
-      ->group(rounds);
+  add_cycle_options(app, o, rounds);
+  add_history_options(app, o, rounds);
+  add_output_options(app, o, rounds);
+  web::add_http_options(app, o.http, "Web view");
   app.add_option("--check-config", o.checkConfig,
                  "check a configuration and the point file that mode 1\nwould read for --data-id; one line per finding,\nexit 0 when clean, 1 with findings")
       ->type_name("FILE")
       ->group(device);
 
   const std::string commands = "Commands (run after the first completed round, in the order given)";
-  app.add_option_function<std::vector<std::string>>(
-         "--write",
-         [&o](const std::vector<std::string>& all) {
-           for (const auto& t : all) {
-             std::string why;
-             o.writes.push_back(*parse_write_command(t, &why));
-           }
-         },
-         "write one register (206) or a run (210), then print\n\"control result N\": 1 confirmed, 3 not confirmed,\n-1 no reply")
-      ->check(CLI::Validator(
-          [](std::string& t) {
-            std::string why;
-            return parse_write_command(t, &why) ? std::string() : why;
-          },
-          ""))
-      ->type_name("ADDR=VALUE[,VALUE...]")
-      ->group(commands);
-  app.add_option_function<std::vector<std::string>>(
-         "--ioctl",
-         [&o](const std::vector<std::string>& all) {
-           for (const auto& t : all) {
-             std::string why;
-             o.ioctls.push_back(*parse_ioctl_command(t, &why));
-           }
-         },
-         "any command code with TEXT as input")
-      ->check(CLI::Validator(
-          [](std::string& t) {
-            std::string why;
-            return parse_ioctl_command(t, &why) ? std::string() : why;
-          },
-          ""))
-      ->type_name("CODE[=TEXT]")
-      ->group(commands);
-
+  add_command_options(app, o, commands);
   const std::string sim = "Simulated meters (the default when no port is given)";
-  auto* simulate = app.add_flag("--simulate", o.simulate, "start meter-sim on a pseudo-terminal and use it")
-                       ->group(sim);
-  app.add_option("--sim", o.simPath, "meter-sim to start (default: the one built beside)")
-      ->type_name("PATH")
-      ->group(sim);
-  // Passed to meter-sim as given; it checks them.
-  std::vector<std::string> registers, faults;
-  std::string faultAfter, faultCount, slowMs, exceptionCode;
-  bool lineSpeed = false;
-  std::vector<CLI::Option*> simOptions{
-      app.add_option("--registers", registers, "register image (JSON: register number to value);\nS=FILE for slave S only")
-          ->type_name("[S=]FILE"),
-      app.add_option("--fault", faults,
-                     "fault: no-reply, bad-crc, exception, wrong-echo,\nslow, hold; KIND@S for slave S only")
-          ->type_name("KIND[@S]"),
-      app.add_option("--fault-after", faultAfter, "requests answered before the fault starts")
-          ->check(cli::whole(0, 1000000000))
-          ->type_name("N"),
-      app.add_option("--fault-count", faultCount, "requests that suffer the fault (0: all)")
-          ->check(cli::whole(0, 1000000000))
-          ->type_name("N"),
-      app.add_option("--slow-ms", slowMs, "delay of its slow replies")->check(cli::whole(0, 600000))->type_name("N"),
-      app.add_option("--exception-code", exceptionCode, "code of its exception replies")
-          ->check(cli::whole(1, 255))
-          ->type_name("N"),
-      app.add_flag("--line-speed", lineSpeed, "it takes as long as a real line at the baud rate")};
-  for (CLI::Option* opt : simOptions) opt->group(sim)->excludes(port);
-  simulate->excludes(port);
-
+  SimOptions simValues;
+  add_sim_options(app, o, simValues, port, sim);
   app.add_flag("--verbose", o.verbose, "log every frame and host service call");
 
   meter->excludes(slave)->excludes(dataId)->excludes(site);
@@ -242,15 +133,7 @@ HostParse parse_host_options(const std::vector<std::string>& args) {
     o.meters.push_back(*parse_meter_spec(text, &why));
   }
   if (const std::string why = duplicate_meter(o.meters); !why.empty()) r.error = "--meter: " + why;
-  for (const auto& f : registers) o.simArgs.insert(o.simArgs.end(), {"--registers", f});
-  for (const auto& f : faults) o.simArgs.insert(o.simArgs.end(), {"--fault", f});
-  const std::pair<const char*, const std::string*> values[] = {{"--fault-after", &faultAfter},
-                                                               {"--fault-count", &faultCount},
-                                                               {"--slow-ms", &slowMs},
-                                                               {"--exception-code", &exceptionCode}};
-  for (const auto& [name, value] : values)
-    if (!value->empty()) o.simArgs.insert(o.simArgs.end(), {name, *value});
-  if (lineSpeed) o.simArgs.push_back("--line-speed");
+  finish_sim_options(simValues, o);
   return r;
 }
 

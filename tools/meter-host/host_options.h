@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "web_options.h"
 
 namespace meter_host {
 
@@ -43,6 +44,7 @@ struct HostOptions {
   std::optional<double> offlineRetry;  // unset: the site file's, else 30 s
   std::optional<unsigned> roundTimeoutMs;
   std::string history;
+  web::HttpOptions http;
   bool snapshot = false;
   bool showTable = false;   // --show table
   std::string checkConfig;  // --check-config FILE: check it and end

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "command_line.h"
+#include "host_options.h"
 #include "json_file.h"
 
 namespace meter_host {
@@ -120,6 +121,34 @@ bool resolve_line_settings(const HostOptions& options, const Json::Value& config
   if (options.rts) s.rts = (*options.rts)[0];
   *out = s;
   return true;
+}
+
+LineOptions add_line_options(CLI::App& app, HostOptions& o, const std::string& group) {
+  auto* port = app.add_option("--port", o.port, "serial device, best a /dev/serial/by-id/ path")
+                   ->type_name("DEVICE")
+                   ->group(group);
+  cli::add_whole(app, "--baud", [&o](long long v) { o.baud = static_cast<unsigned>(v); }, 50, 4000000,
+                 "line speed, a standard rate from 1200 to 921600\n(default: the driver's, 9600)")
+      ->check(cli::one_of(cli::standard_bauds()))->type_name("BAUD")
+      ->group(group);
+  app.add_option_function<std::string>(
+         "--parity", [&o](const std::string& p) { o.parity = p[0]; }, "parity (default N), 8 data bits, 1 stop bit")
+      ->check(cli::one_of(std::vector<std::string>{"N", "E", "O"}))
+      ->type_name("N|E|O")
+      ->group(group);
+  auto* slave = cli::add_whole(app, "--slave", [&o](long long v) { o.slave = static_cast<unsigned>(v); }, 1, 247,
+                               "the single meter's slave address (default 1)")
+                    ->group(group);
+  cli::add_whole(app, "--timeout-ms", [&o](long long v) { o.timeoutMs = static_cast<unsigned>(v); }, 1, 600000,
+                 "reply time-out per request (default 1000)")
+      ->group(group);
+  app.add_flag("--rs485", o.rs485, "switch the port's RS-485 mode on (UARTs that drive RS-485)")->group(group);
+  app.add_option("--rts", o.rts, "RTS direction control: RTS up or down while sending")
+      ->check(cli::one_of(std::vector<std::string>{"up", "down"}))
+      ->type_name("up|down")
+      ->group(group);
+
+  return LineOptions{port, slave};
 }
 
 }  // namespace meter_host

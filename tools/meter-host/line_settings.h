@@ -7,7 +7,21 @@
 
 #include "host_options.h"
 
+namespace CLI {
+class App;
+class Option;
+}  // namespace CLI
+
 namespace meter_host {
+
+struct HostOptions;
+// The options of the serial line, in `group` of the help; the two that
+// other options exclude.
+struct LineOptions {
+  CLI::Option* port;
+  CLI::Option* slave;
+};
+LineOptions add_line_options(CLI::App& app, HostOptions& o, const std::string& group);
 
 struct LineSettings {
   std::string port;  // empty: none given

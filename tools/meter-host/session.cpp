@@ -4,6 +4,9 @@
 #include <exception>
 #include <thread>
 
+#include "acquisition/data_block.h"
+#include "block_time.h"
+
 namespace meter_host {
 
 namespace {
@@ -19,8 +22,20 @@ constexpr std::size_t kOutputCapacity = 64 * 1024;
 
 Session::~Session() { stop(); }
 
-std::string Session::name(std::size_t meter) const {
-  return "meter " + std::to_string(data_id(meter)) + " (slave " + std::to_string(slave(meter)) + ")";
+std::string meter_name(std::uint32_t dataId, unsigned slave) {
+  return "meter " + std::to_string(dataId) + " (slave " + std::to_string(slave) + ")";
+}
+
+std::string Session::name(std::size_t meter) const { return meter_name(data_id(meter), slave(meter)); }
+
+MeterInfo Session::meter_info(std::size_t meter) const {
+  return MeterInfo{meter, data_id(meter), slave(meter), name(meter)};
+}
+
+bool Session::take_block(std::size_t meter, std::vector<unsigned char>* block, std::time_t* time) {
+  if (!meters_.at(meter)->backend->take_block(block) || block->size() < kvrm::kBlockSize) return false;
+  *time = readings::local_epoch(readings::block_time(block->data())).value_or(std::time(nullptr));
+  return true;
 }
 
 std::optional<std::size_t> Session::find(std::uint32_t dataId) const {
@@ -29,19 +44,22 @@ std::optional<std::size_t> Session::find(std::uint32_t dataId) const {
   return std::nullopt;
 }
 
-bool Session::add_meter(const MeterSetup& setup, bool labelled, std::string* error) {
+bool Session::add_meter(const MeterSetup& setup, bool labelled, History* history, SinkChain* sinks,
+                        std::string* error) {
   auto m = std::make_unique<Meter>();
   m->dataId = setup.dataId;
   m->slave = setup.slave;
   m->device = plugin_.create(error);
   if (!m->device) return false;
-  const std::string label = labelled ? "meter " + std::to_string(setup.dataId) + " (slave " +
-                                           std::to_string(setup.slave) + "): "
-                                     : std::string();
-  m->backend = std::make_unique<BenchBackend>(log_, history_, setup.dataId, setup.slave, label);
-  std::string dbError;
-  m->backend->set_alarm_states(history_.alarm_states(setup.dataId, &dbError));
-  if (!dbError.empty()) log_.line(dbError);
+  const MeterInfo info{meters_.size(), setup.dataId, setup.slave, meter_name(setup.dataId, setup.slave)};
+  const std::string label = labelled ? info.name + ": " : std::string();
+  m->backend = std::make_unique<BenchBackend>(log_, info, label);
+  m->backend->set_sinks(sinks);
+  if (history) {
+    std::string dbError;
+    m->backend->set_alarm_states(history->alarm_states(setup.dataId, &dbError));
+    if (!dbError.empty()) log_.line(dbError);
+  }
   router_.add(m->device, m->backend.get());
   m->station = stats_.add_meter(setup.dataId, setup.slave);
 
@@ -60,13 +78,12 @@ bool Session::add_meter(const MeterSetup& setup, bool labelled, std::string* err
 
 bool Session::start(const SessionSetup& setup, std::string* error) {
   if (!plugin_.load(setup.pluginPath, error)) return false;
-  if (!setup.historyPath.empty() && !history_.open(setup.historyPath, error)) return false;
   host::set_backend(&router_);
 
   std::vector<MeterSetup> meters = setup.meters;
   if (meters.empty()) meters.push_back(MeterSetup{setup.line.slave, setup.dataId, setup.config});
   for (const MeterSetup& m : meters)
-    if (!add_meter(m, meters.size() > 1, error)) return false;
+    if (!add_meter(m, meters.size() > 1, setup.history, setup.sinks, error)) return false;
 
   SPModbus& first = *meters_.front()->device;
   settings_ = setup.line;
@@ -80,7 +97,8 @@ bool Session::start(const SessionSetup& setup, std::string* error) {
     m.station = worker_->add_station(*m.device, m.deviceMutex, meters_.size() > 1 ? name(i) + ": " : std::string());
     m.backend->attach(worker_.get(), m.station);
   }
-  for (auto& m : meters_) load_cache(*m);
+  if (setup.history)
+    for (auto& m : meters_) load_cache(*m, *setup.history);
   worker_->start();
   std::string slaves;
   for (const auto& m : meters_) slaves += (slaves.empty() ? "" : ", ") + std::to_string(m->slave);
@@ -90,9 +108,9 @@ bool Session::start(const SessionSetup& setup, std::string* error) {
   return true;
 }
 
-void Session::load_cache(Meter& m) {
+void Session::load_cache(Meter& m, History& history) {
   std::string error;
-  const auto record = history_.newest(m.dataId, &error);
+  const auto record = history.newest(m.dataId, &error);
   if (!error.empty()) log_.line(error);
   if (!record) return;
   bool taken = false;
@@ -208,19 +226,16 @@ IoctlOutcome Session::ioctl(int code, const std::string& input, std::size_t mete
   return r;
 }
 
-unsigned Session::history_failures() const {
-  unsigned n = 0;
-  for (const auto& m : meters_) n += m->backend->history_failures();
-  return n;
-}
-
 void Session::interrupt() {
   if (worker_) worker_->interrupt();
 }
 
 void Session::stop() {
   if (worker_) worker_->stop();
-  for (auto& m : meters_) m->backend->attach(nullptr);
+  for (auto& m : meters_) {
+    m->backend->attach(nullptr);
+    m->backend->set_sinks(nullptr);
+  }
   host::set_backend(nullptr);
   plugin_.destroy_devices();
   for (auto& m : meters_) m->device = nullptr;

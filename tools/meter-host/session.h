@@ -1,6 +1,6 @@
 #pragma once
 // The meters on one line: the plug-in and one device per meter, their back
-// ends, the history, the serial line and its thread. Both meter-host and
+// ends, the serial line and its thread. Both meter-host and
 // the line benchmarks drive rounds and commands through it; a meter is
 // named by its index, in the order of the set-up.
 #include <chrono>
@@ -15,6 +15,7 @@
 #include <json/value.h>
 
 #include "bench_backend.h"
+#include "cycle_loop.h"
 #include "commands.h"
 #include "device_router.h"
 #include "history.h"
@@ -41,12 +42,19 @@ struct SessionSetup {
   std::uint32_t dataId = 1;
   std::vector<MeterSetup> meters;
   LineSettings line;  // baud 0: the speed the driver asks for
-  std::string historyPath;
+  // Read at start: the newest record of each meter and its alarm states.
+  History* history = nullptr;
+  // Where the back ends send alarm changes, from the first (a history
+  // record loaded at start) on.
+  SinkChain* sinks = nullptr;
   // Each round of a meter starts in a later second than its last completed
   // one, so that the driver, which stamps rounds to the second, publishes
   // and checks every round.
   bool publishEveryRound = false;
 };
+
+// "meter D (slave S)".
+std::string meter_name(std::uint32_t dataId, unsigned slave);
 
 struct IoctlOutcome {
   int result = 0;
@@ -54,10 +62,10 @@ struct IoctlOutcome {
   std::vector<unsigned char> output;
 };
 
-class Session {
+class Session : public RoundSource {
 public:
   explicit Session(Log& log) : log_(log) {}
-  ~Session();
+  ~Session() override;
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
@@ -66,19 +74,21 @@ public:
   bool start(const SessionSetup& setup, std::string* error);
   const LineSettings& line() const { return settings_; }
 
-  std::size_t meters() const { return meters_.size(); }
+  std::size_t meters() const override { return meters_.size(); }
+  MeterInfo meter_info(std::size_t meter) const override;
   std::uint32_t data_id(std::size_t meter) const { return meters_.at(meter)->dataId; }
   unsigned slave(std::size_t meter) const { return meters_.at(meter)->slave; }
   // "meter D (slave S)".
   std::string name(std::size_t meter) const;
   std::optional<std::size_t> find(std::uint32_t dataId) const;
 
-  RoundEnd run_round(unsigned round, std::chrono::milliseconds timeout, std::string* why, std::size_t meter = 0);
-  // Waits until a lost line is back; false when stopped first.
-  bool wait_line();
+  RoundEnd run_round(unsigned round, std::chrono::milliseconds timeout, std::string* why,
+                     std::size_t meter = 0) override;
+  bool wait_line() override;
+  bool take_block(std::size_t meter, std::vector<unsigned char>* block, std::time_t* time) override;
 
   // The text that command 801 hands out, exactly.
-  std::optional<std::string> snapshot(std::string* error, std::size_t meter = 0);
+  std::optional<std::string> snapshot(std::string* error, std::size_t meter = 0) override;
   // Writes and waits for the reply; the outcome the driver then reports.
   int write(const WriteCommand& cmd, std::size_t meter = 0);
   // The last write outcome, read through a code the driver leaves alone.
@@ -86,9 +96,10 @@ public:
   IoctlOutcome ioctl(int code, const std::string& input, std::size_t meter = 0);
 
   BusStats& stats() { return stats_; }
-  unsigned history_failures() const;
   // The alarms in force on one meter, for the table view.
-  std::vector<AlarmEvent> alarms_in_force(std::size_t meter = 0) { return meters_.at(meter)->backend->alarms_in_force(); }
+  std::vector<AlarmEvent> alarms_in_force(std::size_t meter = 0) override {
+    return meters_.at(meter)->backend->alarms_in_force();
+  }
   // Ends every wait for a round or a reply.
   void interrupt();
   void stop();
@@ -107,13 +118,12 @@ private:
     std::optional<std::time_t> heldSecond;
   };
 
-  bool add_meter(const MeterSetup& setup, bool labelled, std::string* error);
+  bool add_meter(const MeterSetup& setup, bool labelled, History* history, SinkChain* sinks, std::string* error);
   IoctlOutcome call(Meter& m, int code, const void* in, int inLen, std::size_t capacity);
-  void load_cache(Meter& m);
+  void load_cache(Meter& m, History& history);
 
   Log& log_;
   Plugin plugin_;
-  History history_;
   DeviceRouter router_;
   std::vector<std::unique_ptr<Meter>> meters_;
   BusStats stats_;

@@ -18,6 +18,7 @@ bool whole(const Json::Value& v, long long min, long long max, long long* out) {
 
 bool site_from_json(const Json::Value& json, Site* site, std::string* error) {
   Site s;
+  s.json = json;
   if (json.isMember("line")) s.line = json["line"];
   if (json.isMember("offlineRetry")) {
     const Json::Value& v = json["offlineRetry"];
@@ -72,6 +73,20 @@ bool read_site(const std::string& path, Site* site, std::string* error) {
   if (!site_from_json(json, site, error)) {
     *error = path + ": " + *error;
     return false;
+  }
+  return true;
+}
+
+bool meter_setups(const HostOptions& o, const Site& site, const Json::Value& config, std::vector<MeterSetup>* out,
+                  std::string* error) {
+  const auto& wanted = o.meters.empty() ? site.meters : o.meters;
+  for (const MeterSpec& want : wanted) {
+    MeterSetup m;
+    m.slave = want.slave;
+    m.dataId = want.dataId.value_or(want.slave);
+    m.config = config;
+    if (!want.config.empty() && !read_config(want.config, &m.config, error)) return false;
+    out->push_back(m);
   }
   return true;
 }

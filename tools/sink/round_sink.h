@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,10 +41,18 @@ struct CompletedRound {
   std::time_t time = 0;  // the block's time stamp, local clock
   std::vector<unsigned char> block;  // the block as the driver sent it
   std::chrono::milliseconds took{0};
-  // The text of command 801 after this round: filled when a sink wants it.
-  std::string snapshot;
-  bool snapshotRead = false;
   std::vector<AlarmEvent> alarmsInForce;
+
+  // The text of command 801 after this round, read from the driver when a
+  // sink first asks for it; only from round_completed, on the round's
+  // thread. Nothing, with the reason in `error`, when it could not be read.
+  const std::string* snapshot(std::string* error) const;
+  std::function<std::optional<std::string>(std::string*)> readSnapshot;
+
+private:
+  mutable bool read_ = false;
+  mutable std::optional<std::string> snapshot_;
+  mutable std::string snapshotError_;
 };
 
 struct AbandonedRound {
@@ -92,8 +102,6 @@ public:
   virtual ~RoundSink() = default;
   // For the log line of a sink that fails.
   virtual const char* sink_name() const = 0;
-  // True when round_completed needs the snapshot text.
-  virtual bool wants_snapshot() const { return false; }
 
   virtual void started(const std::vector<MeterInfo>&) {}
   virtual void round_completed(const CompletedRound&) {}

@@ -9,10 +9,11 @@ void SinkChain::add(std::shared_ptr<RoundSink> sink) {
   if (sink) sinks_.push_back(Entry{std::move(sink), false});
 }
 
-bool SinkChain::wants_snapshot() const {
-  for (const Entry& e : sinks_)
-    if (e.sink->wants_snapshot()) return true;
-  return false;
+const std::string* CompletedRound::snapshot(std::string* error) const {
+  if (!read_ && readSnapshot) snapshot_ = readSnapshot(&snapshotError_);
+  read_ = true;
+  if (!snapshot_ && error) *error = snapshotError_.empty() ? "no snapshot" : snapshotError_;
+  return snapshot_ ? &*snapshot_ : nullptr;
 }
 
 template <typename Call>

@@ -19,7 +19,6 @@ public:
   explicit SinkChain(LogLine log = {}) : log_(std::move(log)) {}
 
   void add(std::shared_ptr<RoundSink> sink);
-  bool wants_snapshot() const;
 
   void started(const std::vector<MeterInfo>& meters);
   void round_completed(const CompletedRound& r);

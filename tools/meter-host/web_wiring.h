@@ -1,0 +1,14 @@
+#pragma once
+// What the web view takes from meter-host: the line's counters for its
+// copy of the site, and the history behind /api/meters/<id>/history.
+#include "history.h"
+#include "http_server.h"
+#include "line_stats.h"
+#include "web_sink.h"
+
+namespace meter_host {
+
+web::WebSink::Health web_health(const BusStats& stats);
+web::HistoryQuery web_history(History& history);
+
+}  // namespace meter_host

@@ -1,0 +1,57 @@
+#pragma once
+// The embedded HTTP server: the live page, its events, the JSON API and
+// the Prometheus metrics, read-only, on one thread of its own. Answers
+// come from the web sink's copy of the site; a slow or hostile client can
+// only hold its own connection, never a round.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <json/value.h>
+
+#include "web_sink.h"
+
+namespace web {
+
+struct ServerOptions {
+  std::string address = "127.0.0.1";
+  unsigned short port = 0;  // 0: any free port
+  unsigned maxClients = 16;
+  std::size_t headerLimit = 8 * 1024;
+  // A connection that sends no request, or reads no answer, this long is closed.
+  std::chrono::milliseconds idle = std::chrono::seconds(30);
+  std::string version;
+};
+
+// A history request: the data id, from, to and step as given. Sets
+// `status` (200, 400, 404) and the answer.
+using HistoryQuery = std::function<Json::Value(std::uint32_t dataId, const std::string& from,
+                                               const std::string& to, const std::string& step, int* status)>;
+
+class HttpServer {
+public:
+  HttpServer(ServerOptions options, WebSink& sink, HistoryQuery history = {});
+  ~HttpServer();
+  HttpServer(const HttpServer&) = delete;
+  HttpServer& operator=(const HttpServer&) = delete;
+
+  // Binds and starts serving; false with the reason when the address
+  // cannot be had.
+  bool start(std::string* error);
+  unsigned short port() const;
+  // Connections open now.
+  unsigned connections() const;
+  void stop();
+
+  struct Impl;
+
+private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// "HOST:PORT" or ":PORT" or "PORT" (then 127.0.0.1); false when it is not.
+bool parse_listen(const std::string& text, std::string* address, unsigned short* port);
+
+}  // namespace web
