@@ -10,7 +10,8 @@
 #include <fstream>
 
 #include "acquisition/data_block.h"
-#include "history.h"
+#include "block_time.h"
+#include "history_store.h"
 #include "history_run.h"
 #include "publication/signal_catalogue.h"
 #include "support/image.h"
@@ -74,10 +75,11 @@ TEST(HistoryTool, RowsEqualTheSnapshotsOfTheirRounds) {
 
 // Stores blocks as meter-host does.
 void store(const std::string& db, std::uint32_t dataId, const std::vector<unsigned char>& block) {
-  meter_host::History h;
+  hist::HistoryStore h;
   std::string error;
   ASSERT_TRUE(h.open(db, &error)) << error;
-  ASSERT_TRUE(h.store(dataId, block.data(), block.size(), &error)) << error;
+  const auto time = readings::local_epoch(readings::block_time(block.data())).value_or(0);
+  ASSERT_TRUE(h.commit(hist::Batch{{hist::StoredRound{dataId, time, block}}, {}}, &error)) << error;
 }
 
 std::vector<unsigned char> block_at(const char* time, std::map<unsigned, std::uint16_t> image = {}) {

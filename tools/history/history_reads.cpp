@@ -68,9 +68,10 @@ bool read_tier_rows(sqlite3* db, std::size_t tier, std::optional<std::uint32_t> 
 bool read_spans(sqlite3* db, std::vector<std::vector<Span>>* parts, std::string* error) {
   Statements statements(db);
   parts->clear();
-  const auto part = [&](const std::string& table, const char* time) {
+  // Records count their blocks, tiers their rows.
+  const auto part = [&](const std::string& table, const char* rows, const char* first, const char* last) {
     Use s(statements,
-          "SELECT data_id, count(*), min(" + std::string(time) + "), max(" + time + ") FROM " + table +
+          "SELECT data_id, " + std::string(rows) + ", min(" + first + "), max(" + last + ") FROM " + table +
               " GROUP BY data_id ORDER BY data_id",
           error);
     std::vector<Span> spans;
@@ -81,9 +82,9 @@ bool read_spans(sqlite3* db, std::vector<std::vector<Span>>* parts, std::string*
     parts->push_back(std::move(spans));
     return rc == SQLITE_DONE;
   };
-  if (!part("records", "time")) return false;
+  if (!part("records", "sum(rounds)", "time", "last")) return false;
   for (const TierSpec& t : kTiers)
-    if (!part(t.table, "start")) return false;
+    if (!part(t.table, "count(*)", "start", "start")) return false;
   return true;
 }
 
@@ -92,6 +93,12 @@ bool HistoryStore::for_each_tier_row(std::size_t tier, std::optional<std::uint32
   std::lock_guard<std::mutex> lock(mutex_);
   if (!db_) return true;
   return read_tier_rows(db_, tier, dataId, each, error);
+}
+
+std::vector<Record> HistoryStore::records(std::uint32_t dataId, std::string* error) {
+  std::vector<Record> out;
+  for_each_record(dataId, [&](const Record& r) { return out.push_back(r), true; }, error);
+  return out;
 }
 
 std::vector<AlarmEvent> HistoryStore::alarm_events(std::uint32_t dataId, std::string* error) {

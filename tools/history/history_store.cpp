@@ -15,6 +15,8 @@ namespace {
 // 1 KiB pages at half the writes of 4 KiB ones, and a smaller file).
 constexpr int kPageSize = 1024;
 
+}  // namespace
+
 std::string local_time_text(std::int64_t time) {
   const std::time_t t = static_cast<std::time_t>(time);
   std::tm tm{};
@@ -23,6 +25,8 @@ std::string local_time_text(std::int64_t time) {
   std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
   return text;
 }
+
+namespace {
 
 long gmt_offset(std::int64_t time) {
   const std::time_t t = static_cast<std::time_t>(time);
@@ -227,8 +231,13 @@ bool HistoryStore::store_row(std::uint32_t dataId, const TimedBlock* first, cons
                                  ? pack_blocks(first, last, first->time)
                                  : std::string(first->block.begin(), first->block.end());
   {
-    Use s(*statements_, "INSERT INTO records (data_id, time, block) VALUES (?, ?, ?)", error);
-    if (!s.bind(dataId).bind(first->time).bind_blob(packed.data(), packed.size()).run()) {
+    Use s(*statements_, "INSERT INTO records (data_id, time, last, rounds, block) VALUES (?, ?, ?, ?, ?)", error);
+    if (!s.bind(dataId)
+             .bind(first->time)
+             .bind((last - 1)->time)
+             .bind(static_cast<std::int64_t>(last - first))
+             .bind_blob(packed.data(), packed.size())
+             .run()) {
       fail(error);
       return false;
     }

@@ -66,13 +66,16 @@ struct Retention {
   std::int64_t maxBytes = 2048LL << 20;
 };
 
-// Rows of one table for one meter.
+// What one part of the file holds for one meter: blocks or tier rows.
 struct Span {
   std::uint32_t dataId = 0;
   std::int64_t rows = 0;
   std::int64_t first = 0;  // time (records) or period start (tiers)
   std::int64_t last = 0;
 };
+
+// A time as the alarms table and the log show it: local, to the second.
+std::string local_time_text(std::int64_t time);
 
 // The rows of tier `tier` (an index of kTiers), oldest first, from any
 // connection to a file of the current layout (the readers' read-only one).
@@ -113,6 +116,8 @@ public:
   std::optional<Record> newest(std::uint32_t dataId, std::string* error);
   bool for_each_record(std::optional<std::uint32_t> dataId, const std::function<bool(const Record&)>& each,
                        std::string* error);
+  // Every block of the data id, oldest first.
+  std::vector<Record> records(std::uint32_t dataId, std::string* error);
   // Rows of tier `tier` (an index of kTiers), oldest first.
   bool for_each_tier_row(std::size_t tier, std::optional<std::uint32_t> dataId,
                          const std::function<bool(const TierRow&)>& each, std::string* error);

@@ -17,6 +17,8 @@ constexpr const char* kTables =
     " id INTEGER PRIMARY KEY,"
     " data_id INTEGER NOT NULL,"
     " time INTEGER NOT NULL,"  // its first block's time stamp, seconds since the epoch
+    " last INTEGER NOT NULL,"  // its last block's
+    " rounds INTEGER NOT NULL,"  // its blocks
     " block BLOB NOT NULL);"  // the blocks of one commit of the meter
     "CREATE TABLE IF NOT EXISTS alarms ("
     " id INTEGER PRIMARY KEY AUTOINCREMENT,"
@@ -102,9 +104,11 @@ bool copy_first_records(sqlite3* db, std::string* error) {
     const std::string packed = block.block.size() == kvrm::kBlockSize
                                    ? pack_blocks(&block, &block + 1, time)
                                    : std::string(block.block.begin(), block.block.end());
-    Use insert(statements, "INSERT INTO records (id, data_id, time, block) VALUES (?, ?, ?, ?)", error);
+    Use insert(statements, "INSERT INTO records (id, data_id, time, last, rounds, block) VALUES (?, ?, ?, ?, 1, ?)",
+               error);
     if (!insert.bind(read.integer(0))
              .bind(read.integer(1))
+             .bind(time)
              .bind(time)
              .bind_blob(packed.data(), packed.size())
              .run()) {

@@ -15,6 +15,7 @@
 #include "command_runner.h"
 #include "cycle_loop.h"
 #include "history_sink.h"
+#include "history_store.h"
 #include "host_options.h"
 #include "line_settings.h"
 #include "log_sink.h"
@@ -64,6 +65,12 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
     log.line(error);
     return cli::kBadUsage;
   }
+  hist::HistoryOptions historyOptions;
+  if (site.json.isMember("history") && !hist::history_from_json(site.json["history"], &historyOptions, &error)) {
+    log.line(o.site + ": " + error);
+    return cli::kBadUsage;
+  }
+  historyOptions = hist::resolve_history_options(o.history, historyOptions);
   web::ServerOptions webOptions;
   webOptions.version = KV_VERSION;
   bool webWanted = false;
@@ -88,13 +95,16 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
     log.line("stopping: the exchange in flight ends first");
     session.interrupt();
   });
-  History history;
-  if (!o.history.empty()) {
-    if (!history.open(o.history, &error)) {
+  // Opened before anything runs: a file it may not write ends the run
+  // here, untouched.
+  std::shared_ptr<hist::HistoryStore> history;
+  if (!historyOptions.path.empty()) {
+    history = std::make_shared<hist::HistoryStore>();
+    if (!history->open(historyOptions.path, &error)) {
       log.line(error);
       return cli::kFailure;
     }
-    setup.history = &history;
+    setup.history = history.get();
   }
   CommandRunner runner(session, out, log, stopper);
 
@@ -103,15 +113,22 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
   sinks.add(std::make_shared<StatsSink>(session.stats()));
   sinks.add(std::make_shared<LogSink>(log, several));
   sinks.add(std::make_shared<RoundOutputSink>(out, log, o.snapshot, o.showTable, outIsTerminal, several));
-  std::shared_ptr<HistorySink> historySink;
-  if (history.is_open()) sinks.add(historySink = std::make_shared<HistorySink>(history, log));
+  std::shared_ptr<hist::HistorySink> historySink;
+  if (history) {
+    sinks.add(historySink = std::make_shared<hist::HistorySink>(history, historyOptions,
+                                                               [&log](const std::string& line) { log.line(line); }));
+    session.stats().add_line([sink = historySink.get()] {
+      return "history: " + std::to_string(sink->rounds_stored()) + " rounds stored, " +
+             std::to_string(sink->rounds_not_stored()) + " not stored";
+    });
+  }
   sinks.add(std::make_shared<StartupCommands>(runner, log, startup_commands(o.writes, o.ioctls)));
   std::shared_ptr<web::WebSink> webSink;
   std::unique_ptr<web::HttpServer> webServer;
   if (webWanted) {
     sinks.add(webSink = std::make_shared<web::WebSink>(web_health(session.stats())));
     webServer = std::make_unique<web::HttpServer>(webOptions, *webSink,
-                                                  history.is_open() ? web_history(history) : web::HistoryQuery());
+                                                  history ? web_history(*history) : web::HistoryQuery());
     if (!webServer->start(&error)) {
       log.line(error);
       return cli::kFailure;
@@ -144,7 +161,7 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
   session.stop();
   log.lines(session.stats().text());
 
-  if (historySink && historySink->failures() > 0) return cli::kFailure;
+  if (historySink && historySink->rounds_not_stored() > 0) return cli::kFailure;
   if (t.completed < t.turns) return cli::kFailure;
   if (o.rounds != 0 && t.cycles < o.rounds) return cli::kFailure;
   return cli::kDone;

@@ -44,7 +44,7 @@ std::optional<std::size_t> Session::find(std::uint32_t dataId) const {
   return std::nullopt;
 }
 
-bool Session::add_meter(const MeterSetup& setup, bool labelled, History* history, SinkChain* sinks,
+bool Session::add_meter(const MeterSetup& setup, bool labelled, hist::HistoryStore* history, SinkChain* sinks,
                         std::string* error) {
   auto m = std::make_unique<Meter>();
   m->dataId = setup.dataId;
@@ -108,7 +108,7 @@ bool Session::start(const SessionSetup& setup, std::string* error) {
   return true;
 }
 
-void Session::load_cache(Meter& m, History& history) {
+void Session::load_cache(Meter& m, hist::HistoryStore& history) {
   std::string error;
   const auto record = history.newest(m.dataId, &error);
   if (!error.empty()) log_.line(error);
@@ -124,7 +124,7 @@ void Session::load_cache(Meter& m, History& history) {
   m.backend->set_loading_cache(false);
   if (taken) m.heldSecond = std::time(nullptr);
   log_.line((meters_.size() > 1 ? "meter " + std::to_string(m.dataId) + ": " : std::string()) + "history record " +
-            std::to_string(record->id) + " of " + record->savedAt +
+            std::to_string(record->id) + " of " + hist::local_time_text(record->time) +
             (taken ? " loaded into the driver" : " refused by the driver"));
 }
 

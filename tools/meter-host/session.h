@@ -18,7 +18,7 @@
 #include "cycle_loop.h"
 #include "commands.h"
 #include "device_router.h"
-#include "history.h"
+#include "history_store.h"
 #include "host/smd_controller.h"
 #include "host_log.h"
 #include "line_settings.h"
@@ -43,7 +43,7 @@ struct SessionSetup {
   std::vector<MeterSetup> meters;
   LineSettings line;  // baud 0: the speed the driver asks for
   // Read at start: the newest record of each meter and its alarm states.
-  History* history = nullptr;
+  hist::HistoryStore* history = nullptr;
   // Where the back ends send alarm changes, from the first (a history
   // record loaded at start) on.
   SinkChain* sinks = nullptr;
@@ -118,9 +118,10 @@ private:
     std::optional<std::time_t> heldSecond;
   };
 
-  bool add_meter(const MeterSetup& setup, bool labelled, History* history, SinkChain* sinks, std::string* error);
+  bool add_meter(const MeterSetup& setup, bool labelled, hist::HistoryStore* history, SinkChain* sinks,
+                 std::string* error);
   IoctlOutcome call(Meter& m, int code, const void* in, int inLen, std::size_t capacity);
-  void load_cache(Meter& m, History& history);
+  void load_cache(Meter& m, hist::HistoryStore& history);
 
   Log& log_;
   Plugin plugin_;
