@@ -2,7 +2,8 @@
 # Installs the Debian packages the project needs, by purpose:
 #   native   build the plug-in, the host library and the tools (./run demo)
 #   test     the test and benchmark libraries, valgrind for the benchmarks'
-#            instruction counts, the packaging tools
+#            instruction counts, the packaging tools, and systemd-analyze
+#            and kill(1) to check the site service's unit
 #   cross    the armhf cross toolchain with its libraries, and qemu-user
 #   fuzz     clang with libFuzzer
 #   plot     what the history tool plots with
@@ -21,7 +22,7 @@ native_pkgs=(
 # metrics with promtool (from prometheus); wrk loads it in the benchmark.
 test_pkgs=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev valgrind sqlite3 mbpoll
-  dpkg-dev file chromium prometheus wrk
+  dpkg-dev file chromium prometheus wrk systemd procps
 )
 cross_pkgs=(
   crossbuild-essential-armhf qemu-user

@@ -1,9 +1,12 @@
 // Configuration loading in the point-file mode, on real files in a fresh
 // working directory.
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <thread>
 
 #include <boost/property_tree/exceptions.hpp>
@@ -155,17 +158,54 @@ TEST_F(PointFileMode, DirectoryInPlaceOfTheFileIsAReadError) {
   }
 }
 
+// Root reads any file: as root, the read runs in a child that has given
+// its rights up for those of "nobody".
 TEST_F(PointFileMode, UnreadableFileCannotBeOpened) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root reads any file";
   wd.write("ini/12.ini", "[AI]\na=1\n[ALARM]\nb=1\n");
   std::filesystem::permissions(wd.dir() / "ini/12.ini", std::filesystem::perms::none);
-  kvtest::CaptureStdout out;
-  try {
-    dev.InitSetting(config);
-    ADD_FAILURE() << "no error";
-  } catch (const boost::property_tree::ini_parser_error& e) {
-    EXPECT_EQ(e.message(), "cannot open file");
+  auto outcome = [this]() -> std::string {
+    kvtest::CaptureStdout out;
+    try {
+      dev.InitSetting(config);
+      return "no error";
+    } catch (const boost::property_tree::ini_parser_error& e) {
+      return e.message();
+    }
+  };
+  if (::geteuid() != 0) {
+    EXPECT_EQ(outcome(), "cannot open file");
+    return;
   }
+  const auto passable = std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                        std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                        std::filesystem::perms::others_exec;
+  std::filesystem::permissions(wd.dir(), passable);
+  std::filesystem::permissions(wd.dir() / "ini", passable);
+  int report[2];
+  ASSERT_EQ(::pipe(report), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    constexpr uid_t kNobody = 65534;
+    std::string said;
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+      said = "cannot give up root";
+    else if (::access("ini", X_OK) != 0)
+      said = "the working directory is closed to nobody: " + wd.dir().string();
+    else
+      said = outcome();
+    (void)!::write(report[1], said.data(), said.size());
+    ::_exit(0);
+  }
+  ::close(report[1]);
+  std::string said;
+  char buffer[256];
+  for (ssize_t n; (n = ::read(report[0], buffer, sizeof buffer)) > 0;) said.append(buffer, static_cast<std::size_t>(n));
+  ::close(report[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(said, "cannot open file");
 }
 
 TEST_F(PointFileMode, VeryLongLineIsTakenWhole) {

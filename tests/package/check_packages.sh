@@ -3,7 +3,9 @@
 # dpkg-deb -x into a scratch root, as a controller gets them.
 #   check_packages.sh CHECK --debs DIR --arch ARCH ... -- [EMULATOR...]
 # CHECK: Contents, ExportsOnlyGetProviders, RunpathsStayInside,
-#        NeedsAsReadmeStates, InstalledHostRunsARound
+#        NeedsAsReadmeStates, InstalledHostRunsARound, SiteServiceFiles,
+#        SiteServiceUnitVerifies, SiteServiceExposure, SiteServiceUserIsMade,
+#        PackagedSiteIsRefused
 set -uo pipefail
 check=$1; shift
 while [ $# -gt 0 ]; do
@@ -20,6 +22,13 @@ while [ $# -gt 0 ]; do
     --bin-dir) bin_dir=$2 ;;
     --samples-dir) samples_dir=$2 ;;
     --host-lib-dir) host_lib_dir=$2 ;;
+    --service) service=$2 ;;
+    --service-user) service_user=$2 ;;
+    --service-dir) service_dir=$2 ;;
+    --site-file) site_file=$2 ;;
+    --unit-dir) unit_dir=$2 ;;
+    --sysusers-dir) sysusers_dir=$2 ;;
+    --max-exposure) max_exposure=$2 ;;
     --) shift; break ;;
     *) echo "unexpected argument: $1" >&2; exit 2 ;;
   esac
@@ -47,6 +56,23 @@ dpkg-deb -x "$tools_deb" "$root" || fail "cannot unpack $tools_deb"
 plugin=$root/usr/$plugin_dir/libkvrm4410t_q.so
 host=$root/usr/$bin_dir/meter-host
 sim=$root/usr/$bin_dir/meter-sim
+unit=$root$unit_dir/$service
+
+# unit_has LINE: the unpacked unit holds exactly this line.
+unit_has() { grep -qxF "$1" "$unit" || fail "$service lacks the line $1"; }
+
+# A root in which systemd-analyze finds everything the unit names: the
+# unpacked packages, this machine's units (the targets it is ordered
+# against) and the kill(1) of its reload command.
+verify_root() {
+  local v=$scratch/verify
+  cp -a "$root" "$v"
+  mkdir -p "$v$unit_dir" "$v/bin"
+  cp -a "$unit_dir"/. "$v$unit_dir"/
+  cp "$unit" "$v$unit_dir/"
+  cp /bin/kill "$v/bin/kill"
+  echo "$v"
+}
 
 # The backticked words of the README line that starts with "- ARCH LABEL:".
 readme_words() {
@@ -123,6 +149,74 @@ case $check in
     grep -qE '"A(相电压|\\u76f8\\u7535\\u538b)":[0-9]' <<<"$out" ||
       { tail -n 20 "$scratch/host.err"; fail "no snapshot with readings: ${out:0:300}"; }
     echo "one round through the unpacked meter-host and meter-sim"
+    ;;
+  SiteServiceFiles)
+    [ -f "$unit" ] || fail "the tools package lacks $unit_dir/$service"
+    for line in Type=notify "ExecStart=/usr/$bin_dir/meter-host --site $site_file" 'ExecReload=/bin/kill -HUP $MAINPID' \
+                Restart=on-failure WatchdogSec=60 "User=$service_user" SupplementaryGroups=dialout \
+                "StateDirectory=$service_dir" "ConfigurationDirectory=$service_dir"; do
+      unit_has "$line"
+    done
+    [ -x "$root/usr/$bin_dir/meter-host" ] || fail "the unit starts /usr/$bin_dir/meter-host, which the package lacks"
+    users=$root$sysusers_dir/$service_user.conf
+    [ -f "$users" ] || fail "the tools package lacks $sysusers_dir/$service_user.conf"
+    grep -qE "^u $service_user " "$users" || fail "$service_user.conf makes no user $service_user"
+    grep -qxE "m $service_user dialout" "$users" || fail "$service_user.conf leaves $service_user out of dialout"
+    control=$scratch/control
+    dpkg-deb -e "$tools_deb" "$control" || fail "cannot read the control files of $tools_deb"
+    [ "$(cat "$control/conffiles")" = "$site_file" ] || fail "conffiles is not $site_file: $(cat "$control/conffiles")"
+    [ -f "$root$site_file" ] || fail "the tools package lacks $site_file"
+    grep -qF "\"/var/lib/$service_dir/history.db\"" "$root$site_file" ||
+      fail "the packaged site keeps its history outside the state directory /var/lib/$service_dir"
+    for script in postinst prerm postrm; do
+      [ -x "$control/$script" ] || fail "the tools package has no executable $script"
+      sh -n "$control/$script" || fail "$script is no valid shell script"
+    done
+    grep -q "systemd-sysusers $service_user.conf" "$control/postinst" || fail "postinst does not make the user"
+    ! grep -qE 'systemctl (enable|start|restart|reload)|deb-systemd' "$control/postinst" ||
+      fail "postinst enables or starts the service"
+    depends=$(dpkg-deb -f "$tools_deb" Depends)
+    recommends=$(dpkg-deb -f "$tools_deb" Recommends)
+    grep -qw procps <<<"$depends" || fail "the reload's kill(1) is no dependency: $depends"
+    for p in gnuplot-nox fonts-wqy-microhei; do
+      grep -qw "$p" <<<"$recommends" || fail "$p is not recommended: $recommends"
+    done
+    echo "$service, $service_user in dialout, conffile $site_file, history in /var/lib/$service_dir"
+    ;;
+  SiteServiceUnitVerifies)
+    v=$(verify_root)
+    systemd-analyze verify --root="$v" "$v$unit_dir/$service" || fail "systemd-analyze verify finds fault with $service"
+    echo "systemd-analyze verify: no finding"
+    ;;
+  SiteServiceExposure)
+    v=$(verify_root)
+    # --threshold counts in tenths of the exposure level.
+    threshold=$(awk -v e="$max_exposure" 'BEGIN { printf "%d", e * 10 }')
+    out=$(systemd-analyze security --offline=true --root="$v" --threshold="$threshold" "$v$unit_dir/$service" 2>&1)
+    rc=$?
+    level=$(grep -o 'Overall exposure level for [^:]*: [0-9.]*' <<<"$out" | sed 's/.*: //')
+    [ -n "$level" ] || { echo "$out" | tail -n 20; fail "systemd-analyze security gave no exposure level"; }
+    echo "exposure $level (at most $max_exposure)"
+    [ "$rc" -eq 0 ] || { grep '✗' <<<"$out"; fail "exposure $level is above $max_exposure"; }
+    ;;
+  SiteServiceUserIsMade)
+    # As postinst does it, on a copy of this machine's user database.
+    v=$(verify_root)
+    mkdir -p "$v/etc"
+    cp /etc/passwd /etc/group "$v/etc/"
+    systemd-sysusers --root="$v" "$service_user.conf" || fail "systemd-sysusers refuses $service_user.conf"
+    entry=$(grep "^$service_user:" "$v/etc/passwd") || fail "no user $service_user was made"
+    grep -qE "^dialout:[^:]*:[0-9]+:(.*,)?$service_user(,.*)?$" "$v/etc/group" || fail "$service_user is not in dialout"
+    echo "$entry"
+    ;;
+  PackagedSiteIsRefused)
+    cd "$scratch" || exit 1
+    "${emulator[@]}" "$host" --site "$root$site_file" >"$scratch/host.out" 2>"$scratch/host.err"
+    rc=$?
+    [ "$rc" -eq 2 ] || { cat "$scratch/host.err"; fail "meter-host took the packaged site: exit $rc"; }
+    [ "$(wc -l <"$scratch/host.err")" -eq 1 ] || { cat "$scratch/host.err"; fail "more than one line"; }
+    grep -q 'placeholder, not a port' "$scratch/host.err" || fail "the line does not say why: $(cat "$scratch/host.err")"
+    cat "$scratch/host.err"
     ;;
   *) fail "unknown check $check" ;;
 esac

@@ -26,6 +26,7 @@
 #include "signal_display.h"
 #include "support/image.h"
 #include "support/runs.h"
+#include "web_options.h"
 #include "web_sink.h"
 
 namespace {

@@ -101,17 +101,24 @@ void HistorySink::store(Batch& batch) {
   const auto rounds = static_cast<unsigned>(batch.rounds.size());
   if (store_->commit(batch, &error)) {
     stored_ += rounds;
+    storing_ = true;
     if (failing_) log_("history: storing again (" + std::to_string(missed_) + " rounds not stored)");
     failing_ = false;
     return;
   }
   notStored_ += rounds;
+  storing_ = false;
   if (!failing_) {
     log_("history: storing stopped: " + error);
     failing_ = true;
     missed_ = 0;
   }
   missed_ += rounds;
+}
+
+std::string HistorySink::state() const {
+  if (storing_) return "history ok";
+  return "history not storing (" + std::to_string(notStored_) + " rounds not stored)";
 }
 
 void HistorySink::prune_when_due() {

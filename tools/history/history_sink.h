@@ -51,6 +51,8 @@ public:
   void flush();
   unsigned rounds_stored() const { return stored_; }
   unsigned rounds_not_stored() const { return notStored_; }
+  // For a status line: "history ok", or why it is not.
+  std::string state() const;
 
 private:
   void run();
@@ -80,6 +82,7 @@ private:
 
   std::atomic<unsigned> stored_{0};
   std::atomic<unsigned> notStored_{0};
+  std::atomic<bool> storing_{true};
   std::thread thread_;
 };
 

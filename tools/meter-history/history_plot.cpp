@@ -93,7 +93,7 @@ private:
 bool run_gnuplot(const std::string& script, std::string* error) {
   const std::string gnuplot = find_program("gnuplot");
   if (gnuplot.empty()) {
-    *error = "gnuplot is not installed (scripts/setup.sh installs it)";
+    *error = "gnuplot is not installed (apt install gnuplot-nox fonts-wqy-microhei)";
     return false;
   }
   posix_io::SpawnOptions options;

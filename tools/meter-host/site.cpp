@@ -16,10 +16,26 @@ bool whole(const Json::Value& v, long long min, long long max, long long* out) {
 
 }  // namespace
 
+std::string port_refusal(const std::string& port) {
+  if (port.find_first_of("<>") != std::string::npos)
+    return "the site's line \"port\" is a placeholder, not a port: set it to the adapter's path "
+           "(/dev/serial/by-id/...)";
+  if (port.empty() || port[0] != '/')
+    return "the site's line \"port\" must be a device path such as /dev/serial/by-id/...: \"" + port + "\"";
+  return {};
+}
+
 bool site_from_json(const Json::Value& json, Site* site, std::string* error) {
   Site s;
   s.json = json;
   if (json.isMember("line")) s.line = json["line"];
+  const Json::Value port = s.line.isObject() ? s.line.get("port", Json::Value()) : Json::Value();
+  if (port.isString()) {
+    if (std::string why = port_refusal(port.asString()); !why.empty()) {
+      *error = why;
+      return false;
+    }
+  }
   if (json.isMember("offlineRetry")) {
     const Json::Value& v = json["offlineRetry"];
     if (!v.isNumeric() || !(v.asDouble() >= 0.0) || v.asDouble() > 86400.0) {

@@ -21,6 +21,10 @@ struct Site {
   Json::Value json;
 };
 
+// Why a site's "port" cannot name a serial line, or empty: a placeholder in
+// angle brackets (the packaged site ships one) or a path that is not absolute.
+std::string port_refusal(const std::string& port);
+
 bool read_site(const std::string& path, Site* site, std::string* error);
 // The same from an object already read.
 bool site_from_json(const Json::Value& json, Site* site, std::string* error);

@@ -55,6 +55,8 @@ struct HttpServer::Impl {
   std::uint64_t eventVersion = ~0ull;
   std::string eventCache;
   std::atomic<unsigned short> boundPort{0};
+  // A broadcast is queued: later copies ride on it instead of piling up.
+  std::atomic<bool> broadcastQueued{false};
 };
 
 class HttpServer::Impl::Session : public std::enable_shared_from_this<Session> {
@@ -196,6 +198,7 @@ const std::string& HttpServer::Impl::event_text(const SiteSnapshot& site) {
 }
 
 void HttpServer::Impl::broadcast() {
+  broadcastQueued = false;
   const SiteSnapshot site = sink.current();
   if (site->version == eventVersion) return;
   const std::string& text = event_text(site);
@@ -229,7 +232,9 @@ bool HttpServer::start(std::string* error) {
     return false;
   }
   s.boundPort = s.acceptor->local_endpoint().port();
-  s.sink.on_change([&s] { net::post(s.ioc, [&s] { s.broadcast(); }); });
+  s.sink.on_change([&s] {
+    if (!s.broadcastQueued.exchange(true)) net::post(s.ioc, [&s] { s.broadcast(); });
+  });
   s.accept();
   s.thread = std::thread([&s] { s.ioc.run(); });
   return true;
