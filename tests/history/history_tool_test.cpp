@@ -61,7 +61,7 @@ TEST(HistoryTool, RowsEqualTheSnapshotsOfTheirRounds) {
 
   const Ran list = history({"list", dir.path("h.db")});
   ASSERT_EQ(list.status, 0) << list.err;
-  ASSERT_EQ(lines_of(list.out).size(), 2u) << list.out;
+  ASSERT_EQ(lines_of(list.out).size(), 5u) << list.out;  // the blocks, two tiers, the file
   EXPECT_EQ(lines_of(list.out)[1].rfind("1          blocks        3  ", 0), 0u) << list.out;
 
   const Ran lp = history({"lines", dir.path("h.db"), "--signals", "A相电压,电网频率"});

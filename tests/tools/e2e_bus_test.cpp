@@ -152,7 +152,8 @@ TEST(Bus, PortGoneAndBackUnderItsPathResumesTheRounds) {
   std::optional<SimRun> sim(std::in_place, std::vector<std::string>{});
   ASSERT_FALSE(sim->path().empty());
   std::filesystem::create_symlink(sim->path(), link);
-  HostRun run({"--port", link, "--interval", "0.05", "--history", dir.path("h.db")});
+  // Each round committed as it completes: the history is read while it runs.
+  HostRun run({"--port", link, "--interval", "0.05", "--history", dir.path("h.db"), "--history-commit", "0"});
   ASSERT_TRUE(run.err().wait_for("round 2 completed", kEventTimeout)) << run.err_text();
   // The adapter is unplugged: its device node and the by-id link go.
   sim->stop();
@@ -164,7 +165,7 @@ TEST(Bus, PortGoneAndBackUnderItsPathResumesTheRounds) {
     // completed rounds and nothing of the broken one.
     hist::HistoryStore h;
     std::string error;
-    ASSERT_TRUE(h.open(dir.path("h.db"), &error)) << error;
+    ASSERT_TRUE(h.open_to_read(dir.path("h.db"), &error)) << error;
     EXPECT_EQ(h.records(1, &error).size(), count_of(run.err_text(), " completed in ")) << run.err_text();
   }
   // Plugged in again, under a new device node.

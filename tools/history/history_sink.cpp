@@ -41,6 +41,7 @@ void HistorySink::round_completed(const meter_host::CompletedRound& r) {
   StoredRound copy{r.meter.dataId, static_cast<std::int64_t>(r.time), r.block};
   std::lock_guard<std::mutex> lock(mutex_);
   pending_.rounds.push_back(std::move(copy));
+  if (commitEvery_.count() == 0) wake_.notify_all();
 }
 
 void HistorySink::alarm_changed(const meter_host::AlarmChange& c) {
@@ -48,6 +49,7 @@ void HistorySink::alarm_changed(const meter_host::AlarmChange& c) {
   copy.event.dataId = c.meter.dataId;
   std::lock_guard<std::mutex> lock(mutex_);
   pending_.alarms.push_back(std::move(copy));
+  if (commitEvery_.count() == 0) wake_.notify_all();
 }
 
 void HistorySink::flush() {
@@ -70,8 +72,13 @@ void HistorySink::stopped(const meter_host::RunEnd&) {
 void HistorySink::run() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    const auto deadline = std::chrono::steady_clock::now() + commitEvery_;
-    wake_.wait_until(lock, deadline, [&] { return stopping_ || flushAsked_ > flushDone_; });
+    // Commits every commitEvery_; an interval of 0 commits each round as
+    // it comes.
+    if (commitEvery_.count() == 0)
+      wake_.wait(lock, [&] { return stopping_ || flushAsked_ > flushDone_ || !pending_.empty(); });
+    else
+      wake_.wait_until(lock, std::chrono::steady_clock::now() + commitEvery_,
+                       [&] { return stopping_ || flushAsked_ > flushDone_; });
     Batch batch;
     std::swap(batch, pending_);
     const std::uint64_t asked = flushAsked_;

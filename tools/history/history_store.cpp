@@ -99,6 +99,23 @@ bool HistoryStore::open(const std::string& path, std::string* error) {
   return false;
 }
 
+bool HistoryStore::open_to_read(const std::string& path, std::string* error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  FileLayout layout;
+  std::string why;
+  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+      probe_layout(db_, &layout, &why) && layout.kind == FileKind::current) {
+    sqlite3_busy_timeout(db_, 2000);
+    statements_ = std::make_unique<Statements>(db_);
+    return true;
+  }
+  *error = "cannot read the history " + path + ": " +
+           (!why.empty() ? why : !db_ ? "out of memory" : layout.why.empty() ? sql_error(db_) : layout.why);
+  sqlite3_close(db_);
+  db_ = nullptr;
+  return false;
+}
+
 bool HistoryStore::set_up(std::string* error) {
   statements_ = std::make_unique<Statements>(db_);
   // WAL: each page written once, in order; NORMAL: the log is synced at

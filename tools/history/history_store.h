@@ -97,6 +97,9 @@ public:
   // moved to the current one, the tiers catch up with records stored after
   // their last row (a crash), a foreign or newer file is refused untouched.
   bool open(const std::string& path, std::string* error);
+  // Opens a file of the current layout for the reads only: it may be one
+  // that a running meter-host writes.
+  bool open_to_read(const std::string& path, std::string* error);
   void set_retention(const Retention& retention);
 
   // One transaction: the rounds' blocks, the alarm rows, the tier rows of
