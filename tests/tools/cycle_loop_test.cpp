@@ -85,7 +85,7 @@ public:
     fresh_ = s.end == RoundEnd::completed;
     return s.end;
   }
-  bool wait_line() override {
+  std::optional<bool> wait_line(Clock::time_point) override {
     const bool back = lineBack.front();
     lineBack.pop_front();
     return back;

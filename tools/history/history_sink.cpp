@@ -123,9 +123,9 @@ void HistorySink::store(Batch& batch) {
   missed_ += rounds;
 }
 
-std::string HistorySink::state() const {
+std::string HistorySink::state_text() const {
   if (storing_) return "history ok";
-  return "history not storing (" + std::to_string(notStored_) + " rounds not stored)";
+  return "history: storing stopped (" + std::to_string(notStored_) + " rounds not stored)";
 }
 
 void HistorySink::prune_when_due() {

@@ -52,7 +52,7 @@ public:
   unsigned rounds_stored() const { return stored_; }
   unsigned rounds_not_stored() const { return notStored_; }
   // For a status line: "history ok", or why it is not.
-  std::string state() const;
+  std::string state_text() const;
 
 private:
   void run();

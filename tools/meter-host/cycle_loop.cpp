@@ -24,7 +24,7 @@ public:
     RoundEnd end = source_.run_round(round, s_.roundTimeout, why, m);
     while (end == RoundEnd::line_lost) {
       sinks_.line_changed(LineChange{true, *why, info, round});
-      if (!source_.wait_line()) return RoundEnd::stopped;
+      if (!wait_line()) return RoundEnd::stopped;
       sinks_.line_changed(LineChange{false, {}, info, round});
       *started = Clock::now();
       end = source_.run_round(round, s_.roundTimeout, why, m);
@@ -33,6 +33,16 @@ public:
   }
 
 private:
+  // Waits in slices, saying at each that the loop is waiting, not stuck.
+  bool wait_line() {
+    for (;;) {
+      const auto slice = Clock::now() + kLineSlice;
+      sinks_.pausing(slice + kLineSlice);
+      if (const auto back = source_.wait_line(slice)) return *back;
+    }
+  }
+  static constexpr auto kLineSlice = std::chrono::seconds(1);
+
   const CycleSettings& s_;
   RoundSource& source_;
   SinkChain& sinks_;
@@ -72,7 +82,9 @@ RunEnd run_cycles(const CycleSettings& s, RoundSource& source, Stopper& stopper,
   for (unsigned cycle = 1; s.rounds == 0 || cycle <= s.rounds; ++cycle) {
     const auto cycleStart = Clock::now();
     // Every meter offline: the cycle begins when the first retry is due.
-    if (stopper.requested() || stopper.wait_until(turns.next_due(cycleStart))) {
+    const auto due = turns.next_due(cycleStart);
+    if (due > cycleStart) sinks.pausing(due);
+    if (stopper.requested() || stopper.wait_until(due)) {
       t.interrupted = true;
       break;
     }
@@ -109,8 +121,9 @@ RunEnd run_cycles(const CycleSettings& s, RoundSource& source, Stopper& stopper,
     for (std::size_t m = 0; m < n; ++m) online += turns.offline(m) ? 0 : 1;
     sinks.cycle_ended(CycleEnd{cycle, n, online});
     if (s.rounds != 0 && cycle == s.rounds) break;
-    if (stopper.wait_until(cycleStart + std::chrono::duration_cast<Clock::duration>(
-                                            std::chrono::duration<double>(s.interval)))) {
+    const auto next = cycleStart + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s.interval));
+    sinks.pausing(next);
+    if (stopper.wait_until(next)) {
       t.interrupted = true;
       break;
     }

@@ -39,8 +39,9 @@ public:
   virtual MeterInfo meter_info(std::size_t meter) const = 0;
   virtual RoundEnd run_round(unsigned round, std::chrono::milliseconds timeout, std::string* why,
                              std::size_t meter) = 0;
-  // Waits until a lost line is back; false when stopped first.
-  virtual bool wait_line() = 0;
+  // Waits until a lost line is back: true; false when stopped first;
+  // nothing when `until` came first.
+  virtual std::optional<bool> wait_line(Clock::time_point until) = 0;
   // The block the round that just completed sent, and its time stamp.
   virtual bool take_block(std::size_t meter, std::vector<unsigned char>* block, std::time_t* time) = 0;
   // The text of command 801.

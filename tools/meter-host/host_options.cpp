@@ -54,8 +54,9 @@ const char* kFooter =
     "Standard output carries only the snapshot lines and command answers (with\n"
     "several meters each snapshot line starts with the data id and a space); the\n"
     "plug-in's own diagnostic lines and the host's log go to standard error.\n"
-    "Exit status: 0 when every meter completed every round of its turns, 1 on a\n"
-    "runtime failure or an incomplete round, 2 on bad usage.";
+    "Exit status: 0 when every meter completed every round of its turns (or, without\n"
+    "--rounds, when asked to stop), 1 on a runtime failure or an incomplete round,\n"
+    "2 on bad usage.";
 
 }  // namespace
 

@@ -15,6 +15,8 @@ void LogSink::round_completed(const CompletedRound& r) {
 void LogSink::round_abandoned(const AbandonedRound& r) {
   if (r.stopped)
     log_.line(label(r.meter) + round_text(r.round) + " stopped before it completed: not stored");
+  else if (offline_.count(r.meter.index))
+    log_.detail(label(r.meter) + round_text(r.round) + " abandoned: " + r.why);
   else
     log_.line(label(r.meter) + round_text(r.round) + " abandoned: " + r.why);
 }
@@ -26,12 +28,19 @@ void LogSink::alarm_changed(const AlarmChange& c) {
 }
 
 void LogSink::availability_changed(const Availability& a) {
-  log_.line(a.meter.name + (a.online ? " back online" : " offline"));
+  if (a.online) {
+    offline_.erase(a.meter.index);
+    log_.line(a.meter.name + " back online");
+  } else {
+    offline_.insert(a.meter.index);
+    log_.warning(a.meter.name + " offline: its failed rounds are not logged until it answers again");
+  }
+  if (quiet_) quiet_(a.meter.index, !a.online);
 }
 
 void LogSink::line_changed(const LineChange& c) {
   if (c.lost)
-    log_.line(label(c.meter) + round_text(c.round) + " not counted (" + c.why +
+    log_.warning(label(c.meter) + round_text(c.round) + " not counted (" + c.why +
               "): it starts again once the line is back");
 }
 

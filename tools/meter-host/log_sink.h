@@ -1,5 +1,7 @@
 #pragma once
 // The log lines of rounds, alarms, meters going offline and the line.
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -11,7 +13,10 @@ namespace meter_host {
 class LogSink : public RoundSink {
 public:
   // `several`: a line with several meters, whose lines name the meter.
-  LogSink(Log& log, bool several) : log_(log), several_(several) {}
+  // `quiet(meter, on)` silences the line's own lines about a meter while it
+  // is offline: its condition was said once.
+  LogSink(Log& log, bool several, std::function<void(std::size_t, bool)> quiet = {})
+      : log_(log), several_(several), quiet_(std::move(quiet)) {}
   const char* sink_name() const override { return "log"; }
   void round_completed(const CompletedRound& r) override;
   void round_abandoned(const AbandonedRound& r) override;
@@ -25,6 +30,8 @@ private:
 
   Log& log_;
   bool several_;
+  std::function<void(std::size_t, bool)> quiet_;
+  std::set<std::size_t> offline_;
 };
 
 }  // namespace meter_host

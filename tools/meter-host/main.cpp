@@ -19,6 +19,7 @@
 #include "host_options.h"
 #include "line_settings.h"
 #include "log_sink.h"
+#include "notify_sink.h"
 #include "output_sinks.h"
 #include "point_file_hint.h"
 #include "session.h"
@@ -62,12 +63,12 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
   if ((!o.site.empty() && !read_site(o.site, &site, &error)) || !read_config(o.config, &setup.config, &error) ||
       !resolve_line_settings(o, setup.config, 0, &setup.line, &error, site.line) ||
       !meter_setups(o, site, setup.config, &setup.meters, &error)) {
-    log.line(error);
+    log.error(error);
     return cli::kBadUsage;
   }
   hist::HistoryOptions historyOptions;
   if (site.json.isMember("history") && !hist::history_from_json(site.json["history"], &historyOptions, &error)) {
-    log.line(o.site + ": " + error);
+    log.error(o.site + ": " + error);
     return cli::kBadUsage;
   }
   historyOptions = hist::resolve_history_options(o.history, historyOptions);
@@ -91,8 +92,10 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
   }
 
   Session session(log);
-  Stopper stopper([&session, &log] {
+  std::shared_ptr<notify::NotifySink> notifier;
+  Stopper stopper([&session, &log, &notifier] {
     log.line("stopping: the exchange in flight ends first");
+    if (notifier) notifier->stopping();
     session.interrupt();
   });
   // Opened before anything runs: a file it may not write ends the run
@@ -101,7 +104,7 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
   if (!historyOptions.path.empty()) {
     history = std::make_shared<hist::HistoryStore>();
     if (!history->open(historyOptions.path, &error)) {
-      log.line(error);
+      log.error(error);
       return cli::kFailure;
     }
     setup.history = history.get();
@@ -111,7 +114,7 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
   // The outputs of a round, in the order they see it.
   SinkChain sinks([&log](const std::string& line) { log.line(line); });
   sinks.add(std::make_shared<StatsSink>(session.stats()));
-  sinks.add(std::make_shared<LogSink>(log, several));
+  sinks.add(std::make_shared<LogSink>(log, several, [&session](std::size_t m, bool quiet) { session.set_quiet(m, quiet); }));
   sinks.add(std::make_shared<RoundOutputSink>(out, log, o.snapshot, o.showTable, outIsTerminal, several));
   std::shared_ptr<hist::HistorySink> historySink;
   if (history) {
@@ -123,6 +126,12 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
     });
   }
   sinks.add(std::make_shared<StartupCommands>(runner, log, startup_commands(o.writes, o.ioctls)));
+  notify::NotifySinkOptions notifyOptions;
+  notifyOptions.historyState = [&historySink] { return historySink ? historySink->state_text() : std::string(); };
+  std::string notifyError;
+  notifier = notify::make_notify_sink(std::move(notifyOptions), &notifyError);
+  if (!notifyError.empty()) log.warning("no service notifications: " + notifyError);
+  sinks.add(notifier);
   std::shared_ptr<web::WebSink> webSink;
   std::unique_ptr<web::HttpServer> webServer;
   if (webWanted) {
@@ -162,6 +171,8 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
   log.lines(session.stats().text());
 
   if (historySink && historySink->rounds_not_stored() > 0) return cli::kFailure;
+  // A daemon asked to stop has done its work, whatever round was in flight.
+  if (o.rounds == 0 && stopper.requested()) return cli::kDone;
   if (t.completed < t.turns) return cli::kFailure;
   if (o.rounds != 0 && t.cycles < o.rounds) return cli::kFailure;
   return cli::kDone;

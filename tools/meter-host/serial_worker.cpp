@@ -125,9 +125,14 @@ void SerialWorker::give_up(Station& st) {
   cv_.notify_all();
 }
 
-bool SerialWorker::wait_line() {
+void SerialWorker::set_quiet(std::size_t station, bool quiet) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  stations_.at(station).quiet = quiet;
+}
+
+std::optional<bool> SerialWorker::wait_line(Clock::time_point until) {
   std::unique_lock<std::mutex> lock(mutex_);
-  cv_.wait(lock, [&] { return lineUp_ || stop_ || interrupted_; });
+  if (!cv_.wait_until(lock, until, [&] { return lineUp_ || stop_ || interrupted_; })) return std::nullopt;
   return lineUp_ && !stop_ && !interrupted_;
 }
 
@@ -313,7 +318,16 @@ void SerialWorker::exchange(std::size_t station, const Pending& p) {
       st.device->process(e.reply.data(), static_cast<unsigned>(e.reply.size()));
     } else {
       if (e.kind != Exchange::Kind::lost) {
-        log_.line(st.label + what + ": " + e.why);
+        bool quiet = false;
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          quiet = st.quiet;
+        }
+        // An offline meter's failures were said once, when it went offline.
+        if (quiet)
+          log_.detail(st.label + what + ": " + e.why);
+        else
+          log_.line(st.label + what + ": " + e.why);
         std::lock_guard<std::mutex> lock(mutex_);
         st.failure = what + ": " + e.why;
       }

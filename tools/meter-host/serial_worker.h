@@ -6,6 +6,7 @@
 // the round scheduler and made here too, so every polling path runs on
 // this thread alone. A port that fails is closed and opened again with
 // back-off while the stations wait.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -69,6 +70,8 @@ public:
   // came. Here and in wait_round, under one lock, is where a round is
   // decided: completed (counted and stored) or given up (neither).
   bool round_done(std::size_t station);
+  // A station whose failed requests are logged only with --verbose.
+  void set_quiet(std::size_t station, bool quiet);
   // The driver's Modbus layer rejected the reply to the request in flight.
   void note_rejection(std::size_t station, const std::string& why);
   // Any end but `completed` gives the round up: the rest of its reads stay
@@ -77,8 +80,8 @@ public:
   // either completed or stopped, never completed later.
   RoundEnd wait_round(std::size_t station, unsigned round, Clock::time_point deadline, std::string* why);
   // True once the line is open (at once unless it was lost); false when
-  // stopped or interrupted first.
-  bool wait_line();
+  // stopped or interrupted first; nothing when `until` came first.
+  std::optional<bool> wait_line(Clock::time_point until);
   // Wakes every waiter; later waits end at once. The serial thread ends
   // after the exchange in flight and starts no other.
   void interrupt();
@@ -99,6 +102,7 @@ private:
     bool abandoned = false;    // the round last started was given up: it no longer counts
     bool lineLost = false;     // the port failed during the round
     std::string failure;       // why the current round stopped
+    bool quiet = false;  // its failures only in --verbose
   };
 
   void run();

@@ -146,7 +146,7 @@ RoundEnd Session::run_round(unsigned round, std::chrono::milliseconds timeout, s
   return end;
 }
 
-bool Session::wait_line() { return worker_->wait_line(); }
+std::optional<bool> Session::wait_line(Clock::time_point until) { return worker_->wait_line(until); }
 
 IoctlOutcome Session::call(Meter& m, int code, const void* in, int inLen, std::size_t capacity) {
   IoctlOutcome r;

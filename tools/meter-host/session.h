@@ -84,7 +84,7 @@ public:
 
   RoundEnd run_round(unsigned round, std::chrono::milliseconds timeout, std::string* why,
                      std::size_t meter = 0) override;
-  bool wait_line() override;
+  std::optional<bool> wait_line(Clock::time_point until) override;
   bool take_block(std::size_t meter, std::vector<unsigned char>* block, std::time_t* time) override;
 
   // The text that command 801 hands out, exactly.
@@ -100,6 +100,8 @@ public:
   std::vector<AlarmEvent> alarms_in_force(std::size_t meter = 0) override {
     return meters_.at(meter)->backend->alarms_in_force();
   }
+  // An offline meter's failed requests are not logged again and again.
+  void set_quiet(std::size_t meter, bool quiet) { worker_->set_quiet(meters_.at(meter)->station, quiet); }
   // Ends every wait for a round or a reply.
   void interrupt();
   void stop();

@@ -48,6 +48,7 @@ public:
   void line_changed(const meter_host::LineChange& c) override;
   void cycle_ended(const meter_host::CycleEnd& c) override;
   void stopped(const meter_host::RunEnd&) override;
+  void pausing(Clock::time_point until) override { quiet_until(until); }
 
   // Progress of the loop that is no event: a try to reopen a lost line.
   void progress();

@@ -110,6 +110,9 @@ public:
   virtual void availability_changed(const Availability&) {}
   virtual void line_changed(const LineChange&) {}
   virtual void cycle_ended(const CycleEnd&) {}
+  // The loop waits on purpose until then (the pause between cycles, a
+  // lost line): quiet, not stuck.
+  virtual void pausing(std::chrono::steady_clock::time_point) {}
   // The last event: a sink with a thread of its own finishes its work.
   virtual void stopped(const RunEnd&) {}
 };

@@ -50,6 +50,9 @@ void SinkChain::line_changed(const LineChange& c) {
 void SinkChain::cycle_ended(const CycleEnd& c) {
   each([&](RoundSink& s) { s.cycle_ended(c); });
 }
+void SinkChain::pausing(std::chrono::steady_clock::time_point until) {
+  each([&](RoundSink& s) { s.pausing(until); });
+}
 void SinkChain::stopped(const RunEnd& e) {
   each([&](RoundSink& s) { s.stopped(e); });
 }

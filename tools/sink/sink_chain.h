@@ -27,6 +27,7 @@ public:
   void availability_changed(const Availability& a);
   void line_changed(const LineChange& c);
   void cycle_ended(const CycleEnd& c);
+  void pausing(std::chrono::steady_clock::time_point until);
   void stopped(const RunEnd& e);
 
 private:

@@ -32,6 +32,8 @@ constexpr const char* kEventsHead =
     "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
     "X-Accel-Buffering: no\r\nConnection: keep-alive\r\n\r\n";
 
+constexpr int kEventSendBuffer = 64 * 1024;
+
 }  // namespace
 
 struct HttpServer::Impl {
@@ -52,7 +54,7 @@ struct HttpServer::Impl {
   std::thread thread;
   std::atomic<unsigned> active{0};
   std::vector<std::weak_ptr<Session>> sessions;  // io thread only
-  std::uint64_t eventVersion = ~0ull;
+  std::atomic<std::uint64_t> eventVersion{0};
   std::string eventCache;
   std::atomic<unsigned short> boundPort{0};
   // A broadcast is queued: later copies ride on it instead of piling up.
@@ -126,6 +128,10 @@ private:
 
   void start_events() {
     events_ = true;
+    // A client that stops reading holds a little kernel memory, not
+    // megabytes, before its write times out.
+    beast::error_code ignored;
+    stream_.socket().set_option(net::socket_base::send_buffer_size(kEventSendBuffer), ignored);
     next_ = std::string(kEventsHead) + server_.event_text(server_.sink.current());
     write_event();
     watch_close();
@@ -190,7 +196,7 @@ void HttpServer::Impl::accept() {
 }
 
 const std::string& HttpServer::Impl::event_text(const SiteSnapshot& site) {
-  if (site->version != eventVersion) {
+  if (eventCache.empty() || site->version != eventVersion) {
     eventVersion = site->version;
     eventCache = "data: " + json_text(page_json(*site, options.version)) + "\n\n";
   }
@@ -200,7 +206,7 @@ const std::string& HttpServer::Impl::event_text(const SiteSnapshot& site) {
 void HttpServer::Impl::broadcast() {
   broadcastQueued = false;
   const SiteSnapshot site = sink.current();
-  if (site->version == eventVersion) return;
+  if (!eventCache.empty() && site->version == eventVersion) return;
   const std::string& text = event_text(site);
   for (auto& w : sessions)
     if (auto s = w.lock(); s && s->events()) s->push(text);
@@ -243,6 +249,8 @@ bool HttpServer::start(std::string* error) {
 unsigned short HttpServer::port() const { return impl_->boundPort; }
 
 unsigned HttpServer::connections() const { return impl_->active; }
+
+std::uint64_t HttpServer::event_version() const { return impl_->eventVersion; }
 
 void HttpServer::stop() {
   Impl& s = *impl_;

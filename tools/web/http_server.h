@@ -43,6 +43,8 @@ public:
   unsigned short port() const;
   // Connections open now.
   unsigned connections() const;
+  // The version of the site's copy that the events carried last.
+  std::uint64_t event_version() const;
   void stop();
 
   struct Impl;
