@@ -60,7 +60,7 @@ void fill_up(const std::string& path) {
   close(fd);
 }
 
-meter_host::CompletedRound completed(unsigned n) {
+meter_host::CompletedRound incompressible_round(unsigned n) {
   meter_host::CompletedRound r;
   r.meter.dataId = 1;
   r.time = history_test::kTestNow + n;
@@ -95,7 +95,7 @@ TEST(HistoryFullDisk, StopsWithOneLineAndStoresAgainOnceThereIsSpace) {
   }, history_test::test_now);
   unsigned n = 0;
   const auto rounds = [&](unsigned count) {
-    for (unsigned k = 0; k < count; ++k) sink.round_completed(completed(n++));
+    for (unsigned k = 0; k < count; ++k) sink.round_completed(incompressible_round(n++));
     sink.flush();
   };
   rounds(20);

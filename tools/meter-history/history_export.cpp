@@ -104,7 +104,7 @@ namespace {
 
 constexpr const char* kStatNames[3] = {"min", "mean", "max"};
 
-double stat(const StepRow::Stats& s, int k) { return k == 0 ? s.min : k == 1 ? s.mean : s.max; }
+double stat_of(const StepRow::Stats& s, int k) { return k == 0 ? s.min : k == 1 ? s.mean : s.max; }
 
 }  // namespace
 
@@ -127,7 +127,7 @@ void append_csv_step_row(std::string& out, const StepRow& row) {
   for (const StepRow::Stats& v : row.values)
     for (int k = 0; k < 3; ++k) {
       out += ',';
-      append_number(out, stat(v, k));
+      append_number(out, stat_of(v, k));
     }
   out += '\n';
 }
@@ -145,7 +145,7 @@ void append_step_line(std::string& out, const StepRow& row, const Signals& signa
   out += 'i';
   for (std::size_t i = 0; i < signals.size(); ++i)
     for (int k = 0; k < 3; ++k) {
-      const double v = stat(row.values[i], k);
+      const double v = stat_of(row.values[i], k);
       if (!std::isfinite(v)) continue;
       out += ',';
       append_key(out, signals[i]->name);
