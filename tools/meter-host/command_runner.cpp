@@ -19,7 +19,22 @@ void Stopper::request() {
 
 bool Stopper::wait_until(std::chrono::steady_clock::time_point until) {
   std::unique_lock<std::mutex> lock(mutex_);
-  return cv_.wait_until(lock, until, [&] { return stop_.load(); });
+  return cv_.wait_until(lock, until, [&] { return stop_.load() || reload_; }) && stop_;
+}
+
+void Stopper::request_reload() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    reload_ = true;
+  }
+  cv_.notify_all();
+}
+
+bool Stopper::take_reload() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const bool wanted = reload_;
+  reload_ = false;
+  return wanted;
 }
 
 namespace {

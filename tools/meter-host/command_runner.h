@@ -21,14 +21,20 @@ public:
   explicit Stopper(std::function<void()> onStop) : onStop_(std::move(onStop)) {}
   void request();
   bool requested() const { return stop_; }
-  // True when the stop came before `until`.
+  // True when the stop came before `until`; a reload asked for ends the
+  // wait too (false).
   bool wait_until(std::chrono::steady_clock::time_point until);
+  // SIGHUP: the site is read again between two rounds.
+  void request_reload();
+  // Whether a reload was asked for since the last call.
+  bool take_reload();
 
 private:
   std::function<void()> onStop_;
   std::mutex mutex_;
   std::condition_variable cv_;
   std::atomic<bool> stop_{false};
+  bool reload_ = false;
 };
 
 // A snapshot line on standard output: the 801 text, after the data id and

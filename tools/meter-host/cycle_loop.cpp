@@ -17,9 +17,11 @@ std::string abandon_reason(RoundEnd end, const std::string& why, std::chrono::mi
 // Returns false when a stop ended it.
 class Turn {
 public:
-  Turn(const CycleSettings& s, RoundSource& source, SinkChain& sinks) : s_(s), source_(source), sinks_(sinks) {}
+  // `idle` runs while the line is lost: a reload need not wait for it.
+  Turn(const CycleSettings& s, RoundSource& source, SinkChain& sinks, std::function<void()> idle)
+      : s_(s), source_(source), sinks_(sinks), idle_(std::move(idle)) {}
 
-  RoundEnd run(std::size_t m, unsigned round, const MeterInfo& info, Clock::time_point* started, std::string* why) {
+  RoundEnd run(std::size_t m, unsigned round, MeterInfo info, Clock::time_point* started, std::string* why) {
     *started = Clock::now();
     RoundEnd end = source_.run_round(round, s_.roundTimeout, why, m);
     while (end == RoundEnd::line_lost) {
@@ -39,6 +41,7 @@ private:
       const auto slice = Clock::now() + kLineSlice;
       sinks_.pausing(slice + kLineSlice);
       if (const auto back = source_.wait_line(slice)) return *back;
+      idle_();
     }
   }
   static constexpr auto kLineSlice = std::chrono::seconds(1);
@@ -46,6 +49,7 @@ private:
   const CycleSettings& s_;
   RoundSource& source_;
   SinkChain& sinks_;
+  std::function<void()> idle_;
 };
 
 CompletedRound completed_round(RoundSource& source, std::size_t m, const MeterInfo& info,
@@ -77,9 +81,27 @@ RunEnd run_cycles(const CycleSettings& s, RoundSource& source, Stopper& stopper,
   sinks.started(infos);
   Turns turns(n, s.offlineRetry);
   std::vector<unsigned> rounds(n, 0);
-  Turn turn(s, source, sinks);
+  // A reload between two rounds: new meters take their turns from the next
+  // cycle on, removed ones none.
+  auto reload = [&] {
+    if (!stopper.take_reload() || !s.reload || !s.reload()) return;
+    const std::size_t now = source.meters();
+    for (std::size_t m = infos.size(); m < now; ++m) infos.push_back(source.meter_info(m));
+    turns.resize(now);
+    rounds.resize(now, 0);
+    std::vector<MeterInfo> active;
+    for (std::size_t m = 0; m < now; ++m) {
+      if (source.active(m))
+        active.push_back(infos[m]);
+      else
+        turns.retire(m);
+    }
+    sinks.meters_changed(active);
+  };
+  Turn turn(s, source, sinks, reload);
 
   for (unsigned cycle = 1; s.rounds == 0 || cycle <= s.rounds; ++cycle) {
+    reload();
     const auto cycleStart = Clock::now();
     // Every meter offline: the cycle begins when the first retry is due.
     const auto due = turns.next_due(cycleStart);
@@ -88,12 +110,13 @@ RunEnd run_cycles(const CycleSettings& s, RoundSource& source, Stopper& stopper,
       t.interrupted = true;
       break;
     }
-    for (std::size_t m = 0; m < n; ++m) {
-      if (!turns.due(m, Clock::now())) continue;
+    for (std::size_t m = 0; m < infos.size(); ++m) {
+      if (!source.active(m) || !turns.due(m, Clock::now())) continue;
       const unsigned round = rounds[m] + 1;
       std::string why;
       Clock::time_point started;
-      const RoundEnd end = turn.run(m, round, infos[m], &started, &why);
+      const MeterInfo info = infos[m];
+      const RoundEnd end = turn.run(m, round, info, &started, &why);
       if (end == RoundEnd::stopped) {
         // Not a failure of the meter: neither counted nor stored.
         sinks.round_abandoned(AbandonedRound{infos[m], round, {}, why, true});
@@ -117,9 +140,13 @@ RunEnd run_cycles(const CycleSettings& s, RoundSource& source, Stopper& stopper,
     }
     if (t.interrupted) break;
     t.cycles = cycle;
-    std::size_t online = 0;
-    for (std::size_t m = 0; m < n; ++m) online += turns.offline(m) ? 0 : 1;
-    sinks.cycle_ended(CycleEnd{cycle, n, online});
+    std::size_t online = 0, active = 0;
+    for (std::size_t m = 0; m < infos.size(); ++m) {
+      if (!source.active(m)) continue;
+      ++active;
+      online += turns.offline(m) ? 0 : 1;
+    }
+    sinks.cycle_ended(CycleEnd{cycle, active, online});
     if (s.rounds != 0 && cycle == s.rounds) break;
     const auto next = cycleStart + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s.interval));
     sinks.pausing(next);

@@ -4,6 +4,7 @@
 // is back. What the rounds leave goes to the sinks, in the order it
 // happened; the loop itself writes nothing.
 #include <chrono>
+#include <functional>
 #include <cstddef>
 #include <ctime>
 #include <optional>
@@ -36,6 +37,8 @@ class RoundSource {
 public:
   virtual ~RoundSource() = default;
   virtual std::size_t meters() const = 0;
+  // A meter a reload removed takes no more turns.
+  virtual bool active(std::size_t) const { return true; }
   virtual MeterInfo meter_info(std::size_t meter) const = 0;
   virtual RoundEnd run_round(unsigned round, std::chrono::milliseconds timeout, std::string* why,
                              std::size_t meter) = 0;
@@ -50,6 +53,9 @@ public:
 };
 
 struct CycleSettings {
+  // Reads the site again when a reload was asked for (between two rounds);
+  // true when the meters changed.
+  std::function<bool()> reload;
   unsigned rounds = 0;  // cycles, 0: until stopped
   double interval = 1.0;  // seconds from one cycle's start to the next
   std::chrono::milliseconds roundTimeout{1000};

@@ -4,7 +4,13 @@
 
 namespace meter_host {
 
+void DeviceRouter::add(const SMDVDevice* device, host::Backend* backend) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  routes_.emplace_back(device, backend);
+}
+
 host::Backend& DeviceRouter::of(const SMDVDevice& dev) {
+  std::lock_guard<std::mutex> lock(mutex_);
   for (const auto& [device, backend] : routes_)
     if (device == &dev) return *backend;
   return dropAll_;

@@ -2,6 +2,7 @@
 // The framework has one back end per process; a line with several meters
 // has one back end per meter. This one hands every effect to the back end
 // of the device that caused it.
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -11,8 +12,9 @@ namespace meter_host {
 
 class DeviceRouter : public host::Backend {
 public:
-  // Before the device is used; devices are never removed.
-  void add(const SMDVDevice* device, host::Backend* backend) { routes_.emplace_back(device, backend); }
+  // Before the device is used, also while others run (a meter added by a
+  // reload); devices are never removed.
+  void add(const SMDVDevice* device, host::Backend* backend);
 
   int send_sp(SMDVDevice& dev, int dataId, const unsigned char* data, unsigned length, bool flag) override;
   void save_history(SMDVDevice& dev, const unsigned char* data, unsigned length) override;
@@ -37,6 +39,7 @@ private:
   // The device's back end; the dropping one for a device never added.
   host::Backend& of(const SMDVDevice& dev);
 
+  std::mutex mutex_;
   std::vector<std::pair<const SMDVDevice*, host::Backend*>> routes_;
   host::Backend dropAll_;
 };

@@ -109,10 +109,13 @@ HostParse parse_host_options(const std::vector<std::string>& args) {
   hist::add_history_flags(app, o.history, "History");
   add_output_options(app, o, rounds);
   web::add_http_options(app, o.http, "Web view");
-  app.add_option("--check-config", o.checkConfig,
-                 "check a configuration and the point file that mode 1\nwould read for --data-id; one line per finding,\nexit 0 when clean, 1 with findings")
-      ->type_name("FILE")
-      ->group(device);
+  auto* checkConfig =
+      app.add_option("--check-config", o.checkConfig,
+                     "check a configuration and the point file that mode 1\nwould read for --data-id (with --site and no FILE:\n"
+                     "the site and every meter's configuration); one line\nper finding, exit 0 when clean, 1 with findings")
+          ->expected(0, 1)
+          ->type_name("[FILE]")
+          ->group(device);
 
   const std::string commands = "Commands (run after the first completed round, in the order given)";
   add_command_options(app, o, commands);
@@ -127,6 +130,13 @@ HostParse parse_host_options(const std::vector<std::string>& args) {
   if (!parsed.proceed) {
     (parsed.status == cli::kDone ? r.text : r.error) = parsed.text;
     return r;
+  }
+  if (checkConfig->count() > 0 && o.checkConfig.empty()) {
+    if (o.site.empty()) {
+      r.error = "--check-config needs a FILE, or --site";
+      return r;
+    }
+    o.checkSite = true;
   }
   for (const std::string& text : meters) {
     std::string why;

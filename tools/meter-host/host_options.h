@@ -49,6 +49,7 @@ struct HostOptions {
   bool snapshot = false;
   bool showTable = false;   // --show table
   std::string checkConfig;  // --check-config FILE: check it and end
+  bool checkSite = false;   // --site FILE --check-config: check the site and end
   std::vector<WriteCommand> writes;
   std::vector<IoctlCommand> ioctls;
 

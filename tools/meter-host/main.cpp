@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "check_config_command.h"
 #include "command_line.h"
 #include "command_runner.h"
+#include "commissioning.h"
 #include "cycle_loop.h"
 #include "history_sink.h"
 #include "history_store.h"
@@ -26,6 +28,7 @@
 #include "signal_thread.h"
 #include "simulator.h"
 #include "site.h"
+#include "site_reload.h"
 #include "web_wiring.h"
 
 namespace {
@@ -56,6 +59,7 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
   }
   const HostOptions& o = parsed.options;
   if (!o.checkConfig.empty()) return check_config_command(o.checkConfig, o.dataId, out, log);
+  if (o.checkSite) return check_site_command(o, out, log);
 
   Site site;
   SessionSetup setup;
@@ -163,6 +167,7 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
   cycles.roundTimeout = round_timeout(o.roundTimeoutMs, session.line());
   cycles.offlineRetry = std::chrono::duration_cast<Clock::duration>(
       std::chrono::duration<double>(o.offlineRetry.value_or(site.offlineRetry.value_or(30.0))));
+  cycles.reload = SiteReload(o, session, setup.history, sinks, log, notifier.get());
   const RunEnd t = run_cycles(cycles, session, stopper, sinks);
   signals.stop();
   commands.stop();
@@ -181,6 +186,12 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Commissioning sub-commands: options and output of their own.
+  if (argc > 1 && (std::string(argv[1]) == "scan" || std::string(argv[1]) == "check-wiring")) {
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    return std::string(argv[1]) == "scan" ? commissioning::scan_command(args, std::cout, std::cerr, isatty(STDERR_FILENO))
+                                          : commissioning::check_wiring_command(args, std::cout, std::cerr);
+  }
   // Standard output carries only what scripts read. The driver writes its
   // diagnostics to standard output: they join the log on standard error.
   const int outFd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);

@@ -21,6 +21,7 @@ void ModbusLine::close() {
     modbus_free(ctx_);
     ctx_ = nullptr;
   }
+  lock_.release();
 }
 
 bool port_lost(int err) {
@@ -45,15 +46,18 @@ bool ModbusLine::reopen(std::string* error) {
 
 bool ModbusLine::open(const LineSettings& s, std::string* error) {
   settings_ = s;
+  if (!lock_.take(s.port, error)) return false;
   ctx_ = modbus_new_rtu(s.port.c_str(), static_cast<int>(s.baud), s.parity, 8, 1);
   if (!ctx_) {
     *error = "libmodbus refuses " + s.port + ": " + modbus_strerror(errno);
+    lock_.release();
     return false;
   }
   if (modbus_connect(ctx_) != 0) {
     *error = "cannot open " + s.port + ": " + modbus_strerror(errno);
     modbus_free(ctx_);
     ctx_ = nullptr;
+    lock_.release();
     return false;
   }
   if (s.rs485 && modbus_rtu_set_serial_mode(ctx_, MODBUS_RTU_RS485) != 0) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "line_settings.h"
+#include "port_lock.h"
 
 typedef struct _modbus modbus_t;
 
@@ -30,7 +31,9 @@ public:
   ModbusLine& operator=(const ModbusLine&) = delete;
 
   // RS-485 mode and RTS control only when the settings ask for them: a
-  // port that refuses either is refused with one line that says so.
+  // port that refuses either is refused with one line that says so. A
+  // port that another program holds is refused before anything is sent or
+  // set (see PortLock).
   bool open(const LineSettings& settings, std::string* error);
   // Closes the port and opens the same path again (a by-id path may now
   // lead to another device node).
@@ -43,6 +46,7 @@ public:
 
 private:
   LineSettings settings_;
+  posix_io::PortLock lock_;
   modbus_t* ctx_ = nullptr;
   unsigned timeoutMs_ = 1000;
   std::chrono::nanoseconds silence_{0};

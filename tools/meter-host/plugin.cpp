@@ -48,6 +48,14 @@ SPModbus* Plugin::create(std::string* error) {
 
 void Plugin::destroy_devices() { devices_.clear(); }
 
+void Plugin::destroy(SPModbus* device) {
+  for (auto it = devices_.begin(); it != devices_.end(); ++it)
+    if (dynamic_cast<SPModbus*>(it->get()) == device) {
+      devices_.erase(it);
+      return;
+    }
+}
+
 namespace {
 
 // The first of the given paths, relative to this program's folder, that

@@ -23,6 +23,8 @@ public:
   SPModbus* create(std::string* error);
   // Destroys every device through its virtual destructor.
   void destroy_devices();
+  // Destroys one device that nothing else knows.
+  void destroy(SPModbus* device);
 
 private:
   void* handle_ = nullptr;

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -121,7 +122,9 @@ private:
 
   mutable std::mutex mutex_;
   std::condition_variable cv_;
-  std::vector<Station> stations_;
+  // A deque: a station added while the thread runs leaves the others'
+  // references valid.
+  std::deque<Station> stations_;
   std::set<std::uint64_t> outstanding_;  // queued or on the line
   std::uint64_t lastTicket_ = 0;
   std::optional<std::size_t> busy_;  // the station whose driver call or exchange is in progress

@@ -33,14 +33,15 @@ MeterInfo Session::meter_info(std::size_t meter) const {
 }
 
 bool Session::take_block(std::size_t meter, std::vector<unsigned char>* block, std::time_t* time) {
-  if (!meters_.at(meter)->backend->take_block(block) || block->size() < kvrm::kBlockSize) return false;
+  if (!at(meter).backend->take_block(block) || block->size() < kvrm::kBlockSize) return false;
   *time = readings::local_epoch(readings::block_time(block->data())).value_or(std::time(nullptr));
   return true;
 }
 
 std::optional<std::size_t> Session::find(std::uint32_t dataId) const {
+  std::lock_guard<std::mutex> lock(metersMutex_);
   for (std::size_t i = 0; i < meters_.size(); ++i)
-    if (meters_[i]->dataId == dataId) return i;
+    if (meters_[i]->dataId == dataId && !meters_[i]->retired) return i;
   return std::nullopt;
 }
 
@@ -72,8 +73,85 @@ bool Session::add_meter(const MeterSetup& setup, bool labelled, hist::HistorySto
     *error = label + "the driver refused its configuration: " + e.what();
     return false;
   }
+  m->config = setup.config;
+  std::lock_guard<std::mutex> lock(metersMutex_);
   meters_.push_back(std::move(m));
   return true;
+}
+
+Session::Meter& Session::at(std::size_t meter) const {
+  std::lock_guard<std::mutex> lock(metersMutex_);
+  return *meters_.at(meter);
+}
+
+std::size_t Session::meters() const {
+  std::lock_guard<std::mutex> lock(metersMutex_);
+  return meters_.size();
+}
+
+bool Session::active(std::size_t meter) const { return !at(meter).retired; }
+
+std::string Session::check_config(const MeterSetup& setup) {
+  std::string error;
+  SPModbus* scratch = plugin_.create(&error);
+  if (!scratch) return error;
+  scratch->slaveAddress_ = static_cast<std::uint8_t>(setup.slave);
+  try {
+    scratch->Init(controller_, setup.dataId, setup.config);
+  } catch (const std::exception& e) {
+    error = meter_name(setup.dataId, setup.slave) + ": the driver refused its configuration: " + e.what();
+  }
+  plugin_.destroy(scratch);
+  return error;
+}
+
+std::optional<std::vector<std::string>> Session::reload(const std::vector<MeterSetup>& wanted, hist::HistoryStore* history,
+                                                       SinkChain* sinks, std::string* error) {
+  auto running = [&](const MeterSetup& w) -> Meter* {
+    for (auto& m : meters_)
+      if (!m->retired && m->dataId == w.dataId && m->slave == w.slave) return m.get();
+    return nullptr;
+  };
+  // Every new or changed configuration is tried on a scratch driver first:
+  // a reload that cannot be applied whole changes nothing.
+  for (const MeterSetup& w : wanted) {
+    const Meter* m = running(w);
+    if (m && m->config == w.config) continue;
+    *error = check_config(w);
+    if (!error->empty()) return std::nullopt;
+  }
+  std::vector<std::string> changes;
+  const std::size_t before = meters();
+  for (std::size_t i = 0; i < before; ++i) {
+    Meter& m = at(i);
+    if (m.retired) continue;
+    bool kept = false;
+    for (const MeterSetup& w : wanted) kept = kept || (w.dataId == m.dataId && w.slave == m.slave);
+    if (kept) continue;
+    // Its round, if one was in flight, has ended: reloads run between rounds.
+    std::lock_guard<std::mutex> lock(m.deviceMutex);
+    m.retired = true;
+    changes.push_back(name(i) + " removed");
+  }
+  for (const MeterSetup& w : wanted) {
+    Meter* m = running(w);
+    if (!m) {
+      const bool labelled = meters() > 0;
+      if (!add_meter(w, labelled, history, sinks, error)) return std::nullopt;
+      const std::size_t i = meters() - 1;
+      Meter& added = at(i);
+      added.station = worker_->add_station(*added.device, added.deviceMutex, name(i) + ": ");
+      added.backend->attach(worker_.get(), added.station);
+      if (history) load_cache(added, *history);
+      changes.push_back(name(i) + " added");
+    } else if (!(m->config == w.config)) {
+      std::lock_guard<std::mutex> lock(m->deviceMutex);
+      m->device->InitSetting(w.config);
+      m->config = w.config;
+      changes.push_back(meter_name(m->dataId, m->slave) + " reconfigured");
+    }
+  }
+  return changes;
 }
 
 bool Session::start(const SessionSetup& setup, std::string* error) {
@@ -129,7 +207,7 @@ void Session::load_cache(Meter& m, hist::HistoryStore& history) {
 }
 
 RoundEnd Session::run_round(unsigned round, std::chrono::milliseconds timeout, std::string* why, std::size_t meter) {
-  Meter& m = *meters_.at(meter);
+  Meter& m = at(meter);
   // The driver publishes one round per second of its clock: a round that
   // completed in the second of the history record loaded at start-up (or
   // of the previous round) would leave the older values standing. Start it
@@ -173,7 +251,7 @@ IoctlOutcome Session::call(Meter& m, int code, const void* in, int inLen, std::s
 }
 
 std::optional<std::string> Session::snapshot(std::string* error, std::size_t meter) {
-  Meter& m = *meters_.at(meter);
+  Meter& m = at(meter);
   IoctlOutcome r = call(m, kvrm::kSnapshotText, nullptr, 0, kOutputCapacity);
   if (r.result == -1 && r.outLenRet > static_cast<int>(kOutputCapacity))
     r = call(m, kvrm::kSnapshotText, nullptr, 0, static_cast<std::size_t>(r.outLenRet));
@@ -185,7 +263,7 @@ std::optional<std::string> Session::snapshot(std::string* error, std::size_t met
 }
 
 int Session::write(const WriteCommand& cmd, std::size_t meter) {
-  Meter& m = *meters_.at(meter);
+  Meter& m = at(meter);
   const IoRequest request = write_request(cmd);
   std::uint64_t before = 0, ticket = 0;
   {
@@ -211,7 +289,7 @@ int Session::write(const WriteCommand& cmd, std::size_t meter) {
 }
 
 int Session::outcome(std::size_t meter) {
-  const IoctlOutcome r = call(*meters_.at(meter), kOutcomeCode, nullptr, 0, sizeof(std::int32_t));
+  const IoctlOutcome r = call(at(meter), kOutcomeCode, nullptr, 0, sizeof(std::int32_t));
   std::int32_t value = -1;
   if (r.outLenRet == static_cast<int>(sizeof value) && r.output.size() == sizeof value)
     std::memcpy(&value, r.output.data(), sizeof value);
@@ -219,7 +297,7 @@ int Session::outcome(std::size_t meter) {
 }
 
 IoctlOutcome Session::ioctl(int code, const std::string& input, std::size_t meter) {
-  Meter& m = *meters_.at(meter);
+  Meter& m = at(meter);
   IoctlOutcome r = call(m, code, input.data(), static_cast<int>(input.size()), kOutputCapacity);
   if (r.result == -1 && r.outLenRet > static_cast<int>(kOutputCapacity))
     r = call(m, code, input.data(), static_cast<int>(input.size()), static_cast<std::size_t>(r.outLenRet));

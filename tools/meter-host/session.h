@@ -74,10 +74,19 @@ public:
   bool start(const SessionSetup& setup, std::string* error);
   const LineSettings& line() const { return settings_; }
 
-  std::size_t meters() const override { return meters_.size(); }
+  std::size_t meters() const override;
+  // False for a meter a reload removed: it takes no more rounds.
+  bool active(std::size_t meter) const override;
+  // Applies the meters of a reloaded site between two rounds: new ones get
+  // a driver and join the line, removed ones take no more rounds, changed
+  // configurations go to their driver; the others keep everything. Nothing
+  // changes when any configuration is refused (*error says why). The
+  // changes, one line each.
+  std::optional<std::vector<std::string>> reload(const std::vector<MeterSetup>& wanted, hist::HistoryStore* history,
+                                                 SinkChain* sinks, std::string* error);
   MeterInfo meter_info(std::size_t meter) const override;
-  std::uint32_t data_id(std::size_t meter) const { return meters_.at(meter)->dataId; }
-  unsigned slave(std::size_t meter) const { return meters_.at(meter)->slave; }
+  std::uint32_t data_id(std::size_t meter) const { return at(meter).dataId; }
+  unsigned slave(std::size_t meter) const { return at(meter).slave; }
   // "meter D (slave S)".
   std::string name(std::size_t meter) const;
   std::optional<std::size_t> find(std::uint32_t dataId) const;
@@ -98,10 +107,10 @@ public:
   BusStats& stats() { return stats_; }
   // The alarms in force on one meter, for the table view.
   std::vector<AlarmEvent> alarms_in_force(std::size_t meter = 0) override {
-    return meters_.at(meter)->backend->alarms_in_force();
+    return at(meter).backend->alarms_in_force();
   }
   // An offline meter's failed requests are not logged again and again.
-  void set_quiet(std::size_t meter, bool quiet) { worker_->set_quiet(meters_.at(meter)->station, quiet); }
+  void set_quiet(std::size_t meter, bool quiet) { worker_->set_quiet(at(meter).station, quiet); }
   // Ends every wait for a round or a reply.
   void interrupt();
   void stop();
@@ -118,7 +127,12 @@ private:
     // loaded, or with publishEveryRound a completed round): the next round
     // starts after it.
     std::optional<std::time_t> heldSecond;
+    Json::Value config;
+    bool retired = false;  // removed by a reload
   };
+  Meter& at(std::size_t meter) const;
+  // Why a configuration would be refused, tried on a driver of its own.
+  std::string check_config(const MeterSetup& setup);
 
   bool add_meter(const MeterSetup& setup, bool labelled, hist::HistoryStore* history, SinkChain* sinks,
                  std::string* error);
@@ -128,6 +142,9 @@ private:
   Log& log_;
   Plugin plugin_;
   DeviceRouter router_;
+  // Meters are added by a reload while commands run: the list is locked,
+  // the meters themselves stay where they are.
+  mutable std::mutex metersMutex_;
   std::vector<std::unique_ptr<Meter>> meters_;
   BusStats stats_;
   ModbusLine line_;

@@ -25,6 +25,7 @@ void SignalThread::start() {
     while (!done_) {
       const int sig = sigtimedwait(&set, nullptr, &tick);
       if (sig == SIGINT || sig == SIGTERM) stopper_.request();
+      if (sig == SIGHUP) stopper_.request_reload();
       if (sig == SIGUSR1 && onStats_) onStats_();
     }
   });
@@ -36,6 +37,7 @@ sigset_t SignalThread::signals() {
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGUSR1);
+  sigaddset(&set, SIGHUP);
   return set;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-// SIGINT and SIGTERM (stop) and SIGUSR1 (statistics), taken by a thread of
-// their own; the others keep them blocked.
+// SIGINT and SIGTERM (stop), SIGHUP (read the site again) and SIGUSR1
+// (statistics), taken by a thread of their own; the others keep them
+// blocked.
 #include <signal.h>
 
 #include <atomic>

@@ -23,6 +23,16 @@ public:
     return !m.offline || now >= m.lastTry + retry_;
   }
   bool offline(std::size_t meter) const { return meters_.at(meter).offline; }
+  // Meters added by a reload: online, due at once.
+  void resize(std::size_t meters) {
+    if (meters > meters_.size()) meters_.resize(meters);
+  }
+  // A meter removed by a reload is never due again.
+  void retire(std::size_t meter) {
+    Meter& m = meters_.at(meter);
+    m.offline = true;
+    m.lastTry = Clock::time_point::max() - retry_;
+  }
 
   // The end of a round taken at `now`.
   TurnChange record(std::size_t meter, bool completed, Clock::time_point now) {

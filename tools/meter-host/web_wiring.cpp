@@ -14,9 +14,10 @@ web::WebSink::Health web_health(const BusStats& stats) {
     const std::string text = stats.text();
     site.line = text.substr(0, text.find('\n'));
     const std::vector<MeterStats> meters = stats.meters();
-    for (std::size_t i = 0; i < site.meters.size() && i < meters.size(); ++i) {
-      const MeterStats& m = meters[i];
-      web::MeterHealth& h = site.meters[i].health;
+    for (web::MeterState& shown : site.meters) {
+      if (shown.info.index >= meters.size()) continue;
+      const MeterStats& m = meters[shown.info.index];
+      web::MeterHealth& h = shown.health;
       h.roundsCompleted = m.roundsCompleted;
       h.roundsAbandoned = m.roundsAbandoned;
       h.requests = m.requests;

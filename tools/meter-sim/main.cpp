@@ -16,6 +16,7 @@
 
 #include "command_line.h"
 #include "frame_splitter.h"
+#include "host/rtu.h"
 #include "line_timing.h"
 #include "posix_io.h"
 #include "serial_port.h"
@@ -62,6 +63,28 @@ void send_paced(int fd, const std::vector<std::uint8_t>& frame, rtu_line::Nanos 
   }
 }
 
+// How the slaves hear a frame: as sent, or (the master at another speed
+// or parity) not at all, or with --garble-baud at another speed, as a
+// reply that fails the CRC.
+enum class Hearing { clearly, nothing, garbled };
+
+Hearing hear(const meter_sim::SerialPort& port, const meter_sim::SimOptions& o) {
+  const auto master = port.master_settings();
+  if (!master) return Hearing::clearly;
+  if (master->baud != o.baud) return o.garbleBaud ? Hearing::garbled : Hearing::nothing;
+  return master->parity == o.parity ? Hearing::clearly : Hearing::nothing;
+}
+
+// The reply as a master at the wrong speed receives it: as many bytes,
+// the address, function and byte count intact (so that the master takes
+// the whole frame before it judges it), the rest and the CRC not.
+void garble(meter_sim::Reply& reply) {
+  for (std::size_t i = 3; i < reply.frame.size(); ++i)
+    reply.frame[i] = static_cast<std::uint8_t>(reply.frame[i] ^ 0x5A);
+  if (host::crc_ok(reply.frame.data(), reply.frame.size())) reply.frame.back() ^= 0x01;  // never a good CRC by chance
+  if (reply.frame.size() > 2) reply.note += " (garbled: the master is at another speed)";
+}
+
 // The slaves on the line, each with its own image, faults and count.
 struct Bus {
   std::vector<meter_sim::Slave> slaves;
@@ -105,11 +128,17 @@ void serve(meter_sim::SerialPort& port, Bus& bus, const meter_sim::SimOptions& o
     splitter.add(chunk, static_cast<std::size_t>(n));
     while (auto frame = splitter.next()) {
       const double elapsed = std::chrono::duration<double>(lastByte - started).count();
+      const Hearing hearing = hear(port, o);
+      if (hearing == Hearing::nothing) {
+        if (o.verbose) log("a frame sent at another speed or parity: not understood");
+        continue;
+      }
       bool heard = false;
       for (meter_sim::Slave& slave : bus.slaves) {
         const bool mine = (*frame)[0] == slave.address() || (*frame)[0] == 0;
         heard = heard || mine;
-        const meter_sim::Reply reply = slave.handle(frame->data(), frame->size(), elapsed);
+        meter_sim::Reply reply = slave.handle(frame->data(), frame->size(), elapsed);
+        if (hearing == Hearing::garbled) garble(reply);
         if (reply.held) g_release = 0;  // only a signal after the log line below releases it
         if ((o.verbose && mine) || reply.faulted) log("slave " + std::to_string(slave.address()) + ": " + reply.note);
         if (reply.frame.empty()) continue;
@@ -156,7 +185,7 @@ int main(int argc, char** argv) {
       }
       for (const auto& [reg, value] : values) image.set(reg, value);
     }
-    bus.slaves.emplace_back(static_cast<std::uint8_t>(s.address), image, s.registers.empty(), s.faults);
+    bus.slaves.emplace_back(static_cast<std::uint8_t>(s.address), image, s.registers.empty(), s.faults, s.wiring);
   }
 
   install_signals();
@@ -173,8 +202,9 @@ int main(int argc, char** argv) {
   const auto setups = o.setups();
   for (std::size_t i = 0; i < setups.size(); ++i) {
     const meter_sim::SlaveSetup& s = setups[i];
-    log("slave " + std::to_string(s.address) + " on " + port.path() + ", " + std::to_string(o.baud) + " baud" +
-        (s.registers.empty() ? ", live image" : ", image " + s.registers) +
+    log("slave " + std::to_string(s.address) + " on " + port.path() + ", " + std::to_string(o.baud) + " 8" +
+        o.parity + "1" +
+        (s.registers.empty() ? ", live image, wiring " + meter_sim::describe(s.wiring) : ", image " + s.registers) +
         (s.faults.kind != meter_sim::Fault::none ? std::string(", fault ") + meter_sim::fault_name(s.faults.kind)
                                                  : std::string()) +
         (o.lineSpeed ? ", line speed" : ""));

@@ -26,7 +26,24 @@ speed_t speed_code(unsigned baud) {
   return B9600;  // a pseudo-terminal moves bytes at any speed
 }
 
+unsigned baud_of(speed_t code) {
+  for (const Speed& s : kSpeeds)
+    if (s.code == code) return s.baud;
+  return 0;
+}
+
 }  // namespace
+
+std::optional<SerialPort::Settings> SerialPort::master_settings() const {
+  termios t{};
+  if (held_ < 0 || ::tcgetattr(held_, &t) != 0) return std::nullopt;
+  Settings s;
+  s.baud = baud_of(::cfgetospeed(&t));
+  // A pseudo-terminal clears PARENB whatever the master asked, but keeps
+  // the parity check of the input and the odd flag: they tell the parity.
+  if (t.c_iflag & INPCK) s.parity = (t.c_cflag & PARODD) ? 'O' : 'E';
+  return s;
+}
 
 SerialPort::~SerialPort() {
   if (ctx_) {
@@ -75,6 +92,7 @@ bool SerialPort::open_pty(unsigned baud, char parity, std::string* error) {
 }
 
 bool SerialPort::open_device(const std::string& device, unsigned baud, char parity, std::string* error) {
+  if (!lock_.take(device, error)) return false;
   ctx_ = modbus_new_rtu(device.c_str(), static_cast<int>(baud), parity, 8, 1);
   if (!ctx_ || modbus_connect(ctx_) != 0) {
     *error = "cannot open " + device + ": " + modbus_strerror(errno);

@@ -61,6 +61,14 @@ std::string check_fault(const std::string& text) {
   return "unknown fault \"" + text + "\" (no-reply, bad-crc, exception, wrong-echo, slow, hold; KIND@S for one slave)";
 }
 
+std::string check_wiring(const std::string& text) {
+  std::string kinds = text;
+  slave_part(text, '@', false, &kinds);
+  Wiring w;
+  std::string why;
+  return add_wiring(kinds, &w, &why) ? std::string() : why + "; KIND[,KIND...]@S for one slave";
+}
+
 }  // namespace
 
 std::vector<SlaveSetup> SimOptions::setups() const {
@@ -73,6 +81,8 @@ std::vector<SlaveSetup> SimOptions::setups() const {
     setup.faults = faults;
     const auto fault = slaveFaults.find(s);
     if (fault != slaveFaults.end()) setup.faults.kind = fault->second;
+    const auto wiringOf = slaveWiring.find(s);
+    setup.wiring = wiringOf != slaveWiring.end() ? wiringOf->second : wiring;
     out.push_back(setup);
   }
   return out;
@@ -124,6 +134,18 @@ SimParse parse_sim_options(const std::vector<std::string>& args) {
   app.add_flag("--line-speed", o.lineSpeed,
                "take as long as the line at --baud: wait out the request's\n"
                "wire time and send the reply at that speed");
+  std::vector<std::string> wirings;
+  app.add_option("--wiring", wirings,
+                 "how the live image's meter is wired: reversed-ct:A|B|C,\n"
+                 "swapped-ct:AB|BC|CA, missing-voltage:A|B|C, low-load,\n"
+                 "export; several with commas or repeated; KIND@S for\n"
+                 "slave S only (default: wired right)")
+      ->check(checked(check_wiring))
+      ->type_name("KIND[,KIND...][@S]");
+  app.add_flag("--garble-baud", o.garbleBaud,
+               "a master at another speed gets a reply that fails the CRC\n"
+               "instead of none (on a pseudo-terminal, where the speed\n"
+               "and parity a master set are known)");
   app.add_flag("--verbose", o.verbose, "log every request on standard error");
 
   const cli::Outcome parsed = cli::parse(app, args);
@@ -148,6 +170,17 @@ SimParse parse_sim_options(const std::vector<std::string>& args) {
       o.slaveFaults[*s] = *parse_fault(kind);
     } else {
       o.faults.kind = *parse_fault(kind);
+    }
+  }
+  for (const std::string& text : wirings) {
+    std::string kinds = text, why;
+    if (const auto s = slave_part(text, '@', false, &kinds)) {
+      if (!served(*s)) r.error = "--wiring " + text + ": slave " + std::to_string(*s) + " is not served (--slave)";
+      Wiring& w = o.slaveWiring.try_emplace(*s, o.wiring).first->second;
+      add_wiring(kinds, &w, &why);
+    } else {
+      add_wiring(kinds, &o.wiring, &why);
+      for (auto& [slave, w] : o.slaveWiring) add_wiring(kinds, &w, &why);
     }
   }
   return r;

@@ -13,6 +13,7 @@ struct SlaveSetup {
   unsigned address = 1;
   std::string registers;  // image file; empty: its own live image
   FaultPlan faults;
+  Wiring wiring;  // of its live image
 };
 
 struct SimOptions {
@@ -24,7 +25,12 @@ struct SimOptions {
   std::map<unsigned, std::string> slaveRegisters;    // one slave's image
   FaultPlan faults;                                  // the fault of every slave
   std::map<unsigned, Fault> slaveFaults;             // one slave's fault
+  Wiring wiring;                                     // every slave's wiring
+  std::map<unsigned, Wiring> slaveWiring;            // one slave's wiring
   bool lineSpeed = false;
+  // A master at another speed hears a reply that fails the CRC instead of
+  // none, as some adapters make of a mismatch.
+  bool garbleBaud = false;
   bool verbose = false;
 
   // Each slave's set-up, in the order of --slave.

@@ -42,8 +42,8 @@ bool FaultPlan::hits(unsigned request) const {
   return count == 0 || request - after <= count;
 }
 
-Slave::Slave(std::uint8_t address, RegisterImage image, bool live, FaultPlan plan)
-    : address_(address), image_(std::move(image)), live_(live), plan_(plan) {}
+Slave::Slave(std::uint8_t address, RegisterImage image, bool live, FaultPlan plan, Wiring wiring)
+    : address_(address), image_(std::move(image)), live_(live), model_(wiring), plan_(plan) {}
 
 std::vector<std::uint8_t> Slave::exception(std::uint8_t function, std::uint8_t code) const {
   std::vector<std::uint8_t> f{address_, static_cast<std::uint8_t>(function | host::kExceptionFlag), code};

@@ -12,6 +12,7 @@
 #include "host/rtu.h"
 #include "meter_model.h"
 #include "register_image.h"
+#include "wiring.h"
 
 namespace meter_sim {
 
@@ -51,8 +52,8 @@ struct Reply {
 class Slave {
 public:
   // Without a model the image stays as given (an image file); with one,
-  // reads refresh the live values first.
-  Slave(std::uint8_t address, RegisterImage image, bool live, FaultPlan plan);
+  // reads refresh the live values first, as a meter so wired shows them.
+  Slave(std::uint8_t address, RegisterImage image, bool live, FaultPlan plan, Wiring wiring = {});
 
   // Answers one request ADU as received (address, function, data, CRC).
   // `elapsed`: seconds since the meter started.

@@ -104,6 +104,9 @@ public:
   virtual const char* sink_name() const = 0;
 
   virtual void started(const std::vector<MeterInfo>&) {}
+  // A reload changed the meters: every meter now on the line (a removed one
+  // is no longer in it; indices stay).
+  virtual void meters_changed(const std::vector<MeterInfo>&) {}
   virtual void round_completed(const CompletedRound&) {}
   virtual void round_abandoned(const AbandonedRound&) {}
   virtual void alarm_changed(const AlarmChange&) {}

@@ -5,8 +5,10 @@
 namespace meter_host {
 
 void SinkChain::add(std::shared_ptr<RoundSink> sink) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (sink) sinks_.push_back(Entry{std::move(sink), false});
+  if (!sink) return;
+  auto entry = std::make_unique<Entry>();
+  entry->sink = std::move(sink);
+  sinks_.push_back(std::move(entry));
 }
 
 const std::string* CompletedRound::snapshot(std::string* error) const {
@@ -18,19 +20,20 @@ const std::string* CompletedRound::snapshot(std::string* error) const {
 
 template <typename Call>
 void SinkChain::each(Call&& call) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  for (Entry& e : sinks_) {
+  for (auto& e : sinks_) {
     try {
-      call(*e.sink);
+      call(*e->sink);
     } catch (const std::exception& ex) {
-      if (!e.failed && log_) log_(std::string(e.sink->sink_name()) + ": " + ex.what());
-      e.failed = true;
+      if (!e->failed.exchange(true) && log_) log_(std::string(e->sink->sink_name()) + ": " + ex.what());
     }
   }
 }
 
 void SinkChain::started(const std::vector<MeterInfo>& m) {
   each([&](RoundSink& s) { s.started(m); });
+}
+void SinkChain::meters_changed(const std::vector<MeterInfo>& m) {
+  each([&](RoundSink& s) { s.meters_changed(m); });
 }
 void SinkChain::round_completed(const CompletedRound& r) {
   each([&](RoundSink& s) { s.round_completed(r); });

@@ -16,7 +16,24 @@ void WebSink::started(const std::vector<meter_host::MeterInfo>& meters) {
 }
 
 MeterState* WebSink::meter(std::size_t index) {
-  return index < state_.meters.size() ? &state_.meters[index] : nullptr;
+  for (MeterState& m : state_.meters)
+    if (m.info.index == index) return &m;
+  return nullptr;
+}
+
+void WebSink::meters_changed(const std::vector<meter_host::MeterInfo>& meters) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<MeterState> now;
+    for (const auto& info : meters) {
+      const MeterState* kept = meter(info.index);
+      MeterState m = kept ? *kept : MeterState();
+      m.info = info;
+      now.push_back(std::move(m));
+    }
+    state_.meters = std::move(now);
+  }
+  publish();
 }
 
 void WebSink::round_completed(const meter_host::CompletedRound& r) {

@@ -18,6 +18,7 @@ public:
 
   const char* sink_name() const override { return "web"; }
   void started(const std::vector<meter_host::MeterInfo>& meters) override;
+  void meters_changed(const std::vector<meter_host::MeterInfo>& meters) override;
   void round_completed(const meter_host::CompletedRound& r) override;
   void availability_changed(const meter_host::Availability& a) override;
   void cycle_ended(const meter_host::CycleEnd&) override { publish(); }
