@@ -1,13 +1,14 @@
 #include "day_history.h"
 
-#include <sqlite3.h>
-
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <string_view>
+#include <unordered_map>
+#include <ctime>
 
 #include "acquisition/data_block.h"
-#include "history.h"
+#include "history_store.h"
 #include "publication/signal_catalogue.h"
 
 namespace day_history {
@@ -17,11 +18,22 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr float kRatio = 40.0f;  // the transformer ratio of the ratio-scaled energies
 
+// Rows by name, found once: a year of rounds is made through here.
+const kvrm::SignalRow* row_named(const char* name) {
+  static const auto rows = [] {
+    std::unordered_map<std::string_view, const kvrm::SignalRow*> m;
+    for (const kvrm::SignalRow& row : kvrm::kSignalCatalogue) m.emplace(row.name, &row);
+    return m;
+  }();
+  const auto found = rows.find(name);
+  return found == rows.end() ? nullptr : found->second;
+}
+
 // Writes a value as the meter would hold it at a member's slots: the
 // inverse of the catalogue's decoding.
 void put(unsigned char* block, const char* name, double value) {
-  for (const kvrm::SignalRow& row : kvrm::kSignalCatalogue) {
-    if (std::strcmp(row.name, name) != 0) continue;
+  if (const kvrm::SignalRow* found = row_named(name)) {
+    const kvrm::SignalRow& row = *found;
     switch (row.decoding) {
       case kvrm::Decoding::I32: {
         const auto raw = static_cast<std::uint32_t>(static_cast<std::int32_t>(std::llround(value * row.divisor)));
@@ -163,35 +175,29 @@ void make_block(unsigned char* block, const DaySpec& plan, unsigned n, double* e
 }
 
 bool write_day(const std::string& path, const DaySpec& plan, std::string* error) {
-  {
-    meter_host::History schema;  // creates the tables as meter-host does
-    if (!schema.open(path, error)) return false;
-  }
-  sqlite3* db = nullptr;
-  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) {
-    *error = "cannot open " + path;
-    sqlite3_close(db);
-    return false;
-  }
-  sqlite3_stmt* insert = nullptr;
-  bool ok = sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK &&
-            sqlite3_prepare_v2(db, "INSERT INTO records (data_id, saved_at, block) VALUES (?, ?, ?)", -1, &insert,
-                               nullptr) == SQLITE_OK;
-  unsigned char block[kvrm::kBlockSize];
+  hist::HistoryStore store;
+  if (!store.open(path, error)) return false;
+  // Stored as the bench host stores them: their tiers with them.
+  std::tm midnight{};
+  midnight.tm_year = plan.year - 1900;
+  midnight.tm_mon = plan.month - 1;
+  midnight.tm_mday = plan.day;
+  midnight.tm_isdst = -1;
+  const std::int64_t t0 = std::mktime(&midnight);
   double energy[6] = {0, 0, 0, 0, 0, 0};
-  for (unsigned n = 0; ok && n < plan.rounds; ++n) {
-    make_block(block, plan, n, energy);
-    const std::string savedAt = meter_host::local_time_text();
-    sqlite3_bind_int64(insert, 1, plan.dataId);
-    sqlite3_bind_text(insert, 2, savedAt.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_blob(insert, 3, block, static_cast<int>(kvrm::kBlockSize), SQLITE_TRANSIENT);
-    ok = sqlite3_step(insert) == SQLITE_DONE && sqlite3_reset(insert) == SQLITE_OK;
+  hist::Batch batch;
+  for (unsigned n = 0; n < plan.rounds; ++n) {
+    hist::StoredRound r{plan.dataId, t0 + static_cast<std::int64_t>(n * kRoundSeconds),
+                           std::vector<unsigned char>(kvrm::kBlockSize)};
+    make_block(r.block.data(), plan, n, energy);
+    batch.rounds.push_back(std::move(r));
+    if (batch.rounds.size() == 4096 || n + 1 == plan.rounds) {
+      if (!store.commit(batch, error)) return false;
+      batch = {};
+    }
   }
-  sqlite3_finalize(insert);
-  ok = ok && sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
-  if (!ok) *error = std::string("cannot store the day: ") + sqlite3_errmsg(db);
-  sqlite3_close(db);
-  return ok;
+  if (!store.write_open_periods(error)) return false;
+  return true;
 }
 
 }  // namespace day_history

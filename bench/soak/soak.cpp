@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "command_line.h"
-#include "history.h"
+#include "history_store.h"
 #include "posix_io.h"
 
 namespace {
@@ -128,7 +128,7 @@ int soak(const SoakOptions& o) {
   if (!status) host.terminate();
   drain.join();
 
-  meter_host::History history;
+  hist::HistoryStore history;
   std::size_t rows = 0;
   if (history.open(db, &error)) rows = history.records(1, &error).size();
   std::error_code ec;

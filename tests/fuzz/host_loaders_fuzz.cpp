@@ -18,7 +18,7 @@
 #include "block_time.h"
 #include "config_check.h"
 #include "fuzz_input.h"
-#include "history.h"
+#include "history_store.h"
 #include "history_export.h"
 #include "history_reader.h"
 #include "history_rows.h"
@@ -65,7 +65,23 @@ void register_image(const std::string& bytes) {
   for (const auto& [reg, value] : values) image.set(reg, value);
 }
 
-// Rows as the bench host stores them, their fields from the input: the
+// The tables as the bench host wrote them before its history had a layout
+// version.
+bool first_layout() {
+  sqlite3* db = nullptr;
+  const bool ok = sqlite3_open("history.db", &db) == SQLITE_OK &&
+                  sqlite3_exec(db,
+                               "CREATE TABLE records (id INTEGER PRIMARY KEY AUTOINCREMENT, data_id INTEGER NOT NULL,"
+                               " saved_at TEXT NOT NULL, block BLOB NOT NULL);"
+                               "CREATE TABLE alarms (id INTEGER PRIMARY KEY AUTOINCREMENT, data_id INTEGER NOT NULL,"
+                               " saved_at TEXT NOT NULL, alarm_id TEXT NOT NULL, signal TEXT NOT NULL,"
+                               " level INTEGER NOT NULL, state TEXT NOT NULL, value TEXT NOT NULL, text TEXT NOT NULL);",
+                               nullptr, nullptr, nullptr) == SQLITE_OK;
+  sqlite3_close(db);
+  return ok;
+}
+
+// Rows as the bench host stored them, their fields from the input: the
 // data id, the time saved and a block of any length (mostly a whole one).
 bool store_rows(kvfuzz::Input& in) {
   sqlite3* db = nullptr;
@@ -94,15 +110,12 @@ bool store_rows(kvfuzz::Input& in) {
 }
 
 void history_rows(kvfuzz::Input& in) {
-  std::filesystem::remove("history.db");
+  for (const char* file : {"history.db", "history.db-wal", "history.db-shm"}) std::filesystem::remove(file);
   std::string error;
-  {
-    meter_host::History history;
-    if (!history.open("history.db", &error)) return;
-  }
-  if (!store_rows(in)) return;
+  if (!first_layout() || !store_rows(in)) return;
 
-  meter_host::History history;
+  // The first layout is moved to the current one as the bench host opens it.
+  hist::HistoryStore history;
   if (!history.open("history.db", &error)) return;
   for (std::uint32_t id = 1; id <= 3; ++id) {
     history.newest(id, &error);

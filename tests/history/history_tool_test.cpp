@@ -10,7 +10,8 @@
 #include <fstream>
 
 #include "acquisition/data_block.h"
-#include "history.h"
+#include "block_time.h"
+#include "history_store.h"
 #include "history_run.h"
 #include "publication/signal_catalogue.h"
 #include "support/image.h"
@@ -60,8 +61,8 @@ TEST(HistoryTool, RowsEqualTheSnapshotsOfTheirRounds) {
 
   const Ran list = history({"list", dir.path("h.db")});
   ASSERT_EQ(list.status, 0) << list.err;
-  ASSERT_EQ(lines_of(list.out).size(), 2u) << list.out;
-  EXPECT_EQ(lines_of(list.out)[1].rfind("1                 3  ", 0), 0u) << list.out;
+  ASSERT_EQ(lines_of(list.out).size(), 5u) << list.out;  // the blocks, two tiers, the file
+  EXPECT_EQ(lines_of(list.out)[1].rfind("1          blocks        3  ", 0), 0u) << list.out;
 
   const Ran lp = history({"lines", dir.path("h.db"), "--signals", "A相电压,电网频率"});
   ASSERT_EQ(lp.status, 0) << lp.err;
@@ -74,10 +75,11 @@ TEST(HistoryTool, RowsEqualTheSnapshotsOfTheirRounds) {
 
 // Stores blocks as meter-host does.
 void store(const std::string& db, std::uint32_t dataId, const std::vector<unsigned char>& block) {
-  meter_host::History h;
+  hist::HistoryStore h;
   std::string error;
   ASSERT_TRUE(h.open(db, &error)) << error;
-  ASSERT_TRUE(h.store(dataId, block.data(), block.size(), &error)) << error;
+  const auto time = readings::local_epoch(readings::block_time(block.data())).value_or(0);
+  ASSERT_TRUE(h.commit(hist::Batch{{hist::StoredRound{dataId, time, block}}, {}}, &error)) << error;
 }
 
 std::vector<unsigned char> block_at(const char* time, std::map<unsigned, std::uint16_t> image = {}) {

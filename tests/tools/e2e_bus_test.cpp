@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "acquisition/data_block.h"
-#include "history.h"
+#include "history_store.h"
 #include "support/runs.h"
 
 namespace {
@@ -57,7 +57,7 @@ TEST(Bus, EveryMeterShowsItsOwnSlavesImage) {
   EXPECT_NE(run.err.find("meter 30 (slave 3): rounds 2 completed, 0 abandoned"), std::string::npos)
       << "statistics at exit\n" << run.err;
 
-  meter_host::History h;
+  hist::HistoryStore h;
   std::string error;
   ASSERT_TRUE(h.open(dir.path("h.db"), &error)) << error;
   for (const auto& [dataId, slave] : slaveOf) {
@@ -135,7 +135,7 @@ TEST(Bus, CommandsNameTheirMeter) {
 
   // The rounds after the write stored slave 2's new registers under data
   // id 20, and slave 1's untouched ones under 1.
-  meter_host::History h;
+  hist::HistoryStore h;
   std::string error;
   ASSERT_TRUE(h.open(dir.path("h.db"), &error)) << error;
   const auto twenty = h.newest(20, &error);
@@ -152,7 +152,8 @@ TEST(Bus, PortGoneAndBackUnderItsPathResumesTheRounds) {
   std::optional<SimRun> sim(std::in_place, std::vector<std::string>{});
   ASSERT_FALSE(sim->path().empty());
   std::filesystem::create_symlink(sim->path(), link);
-  HostRun run({"--port", link, "--interval", "0.05", "--history", dir.path("h.db")});
+  // Each round committed as it completes: the history is read while it runs.
+  HostRun run({"--port", link, "--interval", "0.05", "--history", dir.path("h.db"), "--history-commit", "0"});
   ASSERT_TRUE(run.err().wait_for("round 2 completed", kEventTimeout)) << run.err_text();
   // The adapter is unplugged: its device node and the by-id link go.
   sim->stop();
@@ -162,9 +163,9 @@ TEST(Bus, PortGoneAndBackUnderItsPathResumesTheRounds) {
   {
     // No round completes while the line is down: the history holds the
     // completed rounds and nothing of the broken one.
-    meter_host::History h;
+    hist::HistoryStore h;
     std::string error;
-    ASSERT_TRUE(h.open(dir.path("h.db"), &error)) << error;
+    ASSERT_TRUE(h.open_to_read(dir.path("h.db"), &error)) << error;
     EXPECT_EQ(h.records(1, &error).size(), count_of(run.err_text(), " completed in ")) << run.err_text();
   }
   // Plugged in again, under a new device node.

@@ -2,7 +2,7 @@
 // nothing, and the next refresh recovers.
 #include <gtest/gtest.h>
 
-#include "history.h"
+#include "history_store.h"
 #include "support/image.h"
 #include "support/runs.h"
 
@@ -36,7 +36,7 @@ TEST_P(EndToEndFaults, BreakOneRoundAndTheNextRecovers) {
   ASSERT_EQ(shots.size(), 1u) << "only the completed round is published";
   EXPECT_EQ(shots[0]["A相电压"].asDouble(), 230.10000610351562);
 
-  meter_host::History h;
+  hist::HistoryStore h;
   std::string error;
   ASSERT_TRUE(h.open(dir.path("h.db"), &error)) << error;
   const auto records = h.records(1, &error);

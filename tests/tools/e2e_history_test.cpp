@@ -2,7 +2,7 @@
 // block the driver sent; a restart serves the newest at once.
 #include <gtest/gtest.h>
 
-#include "history.h"
+#include "history_store.h"
 #include "support/image.h"
 #include "support/runs.h"
 
@@ -10,8 +10,8 @@ namespace {
 
 using namespace tools_test;
 
-std::vector<meter_host::HistoryRecord> records_of(const std::string& db, std::uint32_t dataId) {
-  meter_host::History h;
+std::vector<hist::Record> records_of(const std::string& db, std::uint32_t dataId) {
+  hist::HistoryStore h;
   std::string error;
   EXPECT_TRUE(h.open(db, &error)) << error;
   return h.records(dataId, &error);
@@ -86,7 +86,7 @@ TEST(EndToEnd, AlarmsRaisedAndClearedAreKept) {
   ASSERT_EQ(cleared.status, 0) << cleared.err;
   EXPECT_NE(cleared.err.find("alarm cleared: 0406101001 A相电压 = 230"), std::string::npos) << cleared.err;
 
-  meter_host::History h;
+  hist::HistoryStore h;
   std::string error;
   ASSERT_TRUE(h.open(dir.path("h.db"), &error));
   std::vector<std::string> phaseA;

@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "history.h"
+#include "history_store.h"
 #include "service/notify_listener.h"
 #include "support/runs.h"
 
@@ -55,7 +55,7 @@ TEST(SiteReload, MetersAddedRemovedAndReconfiguredWhileTheOthersGoOn) {
   ASSERT_NE(at, std::string::npos) << err;
   const unsigned counted = static_cast<unsigned>(std::stoul(err.substr(at + 26)));
   EXPECT_EQ(counted, count_of(err, "meter 1 (slave 1): round ") - count_of(err, "stopped before it completed"));
-  meter_host::History h;
+  hist::HistoryStore h;
   std::string error;
   ASSERT_TRUE(h.open(dir.path("h.db"), &error)) << error;
   EXPECT_EQ(h.records(1, &error).size(), counted) << error;

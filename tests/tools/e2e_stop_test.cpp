@@ -8,7 +8,7 @@
 
 #include <regex>
 
-#include "history.h"
+#include "history_store.h"
 #include "support/runs.h"
 
 namespace {
@@ -42,7 +42,7 @@ void stop(HostRun& host, StopBy by) {
 }
 
 std::size_t rows(const std::string& db) {
-  meter_host::History h;
+  hist::HistoryStore h;
   std::string error;
   EXPECT_TRUE(h.open(db, &error)) << error;
   return h.records(1, &error).size();

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "acquisition/data_block.h"
-#include "history.h"
+#include "history_store.h"
 #include "support/runs.h"
 
 namespace {
@@ -52,7 +52,7 @@ TEST(EndToEnd, WrittenRegistersReachTheMeter) {
                                  "--write", "300=0,1000", "--write", "366=35", "--history", dir.path("h.db")});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, (std::vector<std::string>{"control result 1", "control result 1"})) << run.err;
-  meter_host::History h;
+  hist::HistoryStore h;
   std::string error;
   ASSERT_TRUE(h.open(dir.path("h.db"), &error));
   const auto records = h.records(1, &error);
@@ -90,7 +90,7 @@ TEST(EndToEnd, AWriteMidRoundAbandonsTheRound) {
   EXPECT_NE(err.find("round 1 abandoned: write 300=77 took over the line"), std::string::npos) << err;
   EXPECT_NE(err.find("reply rejected"), std::string::npos) << "the late read reply is not taken for the write's";
 
-  meter_host::History h;
+  hist::HistoryStore h;
   std::string error;
   ASSERT_TRUE(h.open(dir.path("h.db"), &error));
   EXPECT_EQ(h.records(1, &error).size(), 1u);

@@ -3,13 +3,22 @@
 
 #include <vector>
 
-#include "history.h"
+#include "history_store.h"
 #include "support/runs.h"
 
 namespace {
 
 using meter_host::AlarmEvent;
-using meter_host::History;
+using History = hist::HistoryStore;
+
+// One round of a data id, committed alone.
+bool store(History& h, std::uint32_t dataId, const std::vector<unsigned char>& block, std::string* error) {
+  return h.commit(hist::Batch{{hist::StoredRound{dataId, 1767225600, block}}, {}}, error);
+}
+
+bool record_alarm(History& h, const AlarmEvent& event, std::string* error) {
+  return h.commit(hist::Batch{{}, {hist::StoredAlarm{1767225600, event}}}, error);
+}
 
 std::vector<unsigned char> block_of(unsigned char fill) { return std::vector<unsigned char>(915, fill); }
 
@@ -22,14 +31,14 @@ TEST(HistoryStore, NewestRecordOfEachDataIdComesBackByteForByte) {
   auto a = block_of(1), b = block_of(2), c = block_of(3);
   a[0] = 0;
   b[914] = 0xFF;
-  ASSERT_TRUE(h.store(7, a.data(), a.size(), &error));
-  ASSERT_TRUE(h.store(8, c.data(), c.size(), &error));
-  ASSERT_TRUE(h.store(7, b.data(), b.size(), &error));
+  ASSERT_TRUE(store(h, 7, a, &error));
+  ASSERT_TRUE(store(h, 8, c, &error));
+  ASSERT_TRUE(store(h, 7, b, &error));
   const auto newest = h.newest(7, &error);
   ASSERT_TRUE(newest);
   EXPECT_EQ(newest->block, b);
   EXPECT_EQ(newest->dataId, 7u);
-  EXPECT_EQ(newest->savedAt.size(), 19u);
+  EXPECT_EQ(newest->time, 1767225600);
   EXPECT_EQ(h.newest(8, &error)->block, c);
   const auto all = h.records(7, &error);
   ASSERT_EQ(all.size(), 2u);
@@ -44,7 +53,7 @@ TEST(HistoryStore, RecordsOutliveTheProcessThatStoredThem) {
   {
     History h;
     ASSERT_TRUE(h.open(dir.path("h.db"), &error));
-    ASSERT_TRUE(h.store(1, block.data(), block.size(), &error));
+    ASSERT_TRUE(store(h, 1, block, &error));
   }
   History again;
   ASSERT_TRUE(again.open(dir.path("h.db"), &error));
@@ -57,10 +66,10 @@ TEST(HistoryStore, AlarmStatesAreTheLastRecordedOfEachId) {
   History h;
   std::string error;
   ASSERT_TRUE(h.open(dir.path("h.db"), &error));
-  ASSERT_TRUE(h.record_alarm(AlarmEvent{1, "a001", "A相电压", 2, true, "251", "t"}, &error));
-  ASSERT_TRUE(h.record_alarm(AlarmEvent{1, "b003", "电网频率", 2, true, "49.9", "t"}, &error));
-  ASSERT_TRUE(h.record_alarm(AlarmEvent{1, "a001", "A相电压", 2, false, "240", ""}, &error));
-  ASSERT_TRUE(h.record_alarm(AlarmEvent{2, "a001", "A相电压", 2, true, "260", "t"}, &error));
+  ASSERT_TRUE(record_alarm(h, AlarmEvent{1, "a001", "A相电压", 2, true, "251", "t"}, &error));
+  ASSERT_TRUE(record_alarm(h, AlarmEvent{1, "b003", "电网频率", 2, true, "49.9", "t"}, &error));
+  ASSERT_TRUE(record_alarm(h, AlarmEvent{1, "a001", "A相电压", 2, false, "240", ""}, &error));
+  ASSERT_TRUE(record_alarm(h, AlarmEvent{2, "a001", "A相电压", 2, true, "260", "t"}, &error));
   EXPECT_EQ(h.alarm_states(1, &error), (std::map<std::string, bool>{{"a001", false}, {"b003", true}}));
   EXPECT_EQ(h.alarm_states(2, &error), (std::map<std::string, bool>{{"a001", true}}));
   const auto events = h.alarm_events(1, &error);
@@ -79,7 +88,6 @@ TEST(HistoryStore, AFileThatIsNoDatabaseIsRefused) {
   std::string error;
   EXPECT_FALSE(h.open(dir.path("junk.db"), &error));
   EXPECT_NE(error.find("junk.db"), std::string::npos);
-  EXPECT_FALSE(h.is_open());
   EXPECT_FALSE(h.open(dir.path("no/such/dir/h.db"), &error));
 }
 

@@ -100,4 +100,63 @@ void append_line(std::string& out, const HistoryRow& row, const Signals& signals
   out += '\n';
 }
 
+namespace {
+
+constexpr const char* kStatNames[3] = {"min", "mean", "max"};
+
+double stat_of(const StepRow::Stats& s, int k) { return k == 0 ? s.min : k == 1 ? s.mean : s.max; }
+
+}  // namespace
+
+std::string csv_step_header(const Signals& signals) {
+  std::string out = "time,data_id,rounds";
+  for (const kvrm::SignalRow* s : signals)
+    for (const char* stat : kStatNames) {
+      out += ',';
+      append_csv_field(out, std::string(s->name) + " " + stat);
+    }
+  return out + "\n";
+}
+
+void append_csv_step_row(std::string& out, const StepRow& row) {
+  out += readings::iso_text(row.time);
+  out += ',';
+  out += std::to_string(row.dataId);
+  out += ',';
+  out += std::to_string(row.rounds);
+  for (const StepRow::Stats& v : row.values)
+    for (int k = 0; k < 3; ++k) {
+      out += ',';
+      append_number(out, stat_of(v, k));
+    }
+  out += '\n';
+}
+
+void append_step_line(std::string& out, const StepRow& row, const Signals& signals, const std::string& step) {
+  const auto epoch = readings::local_epoch(row.time);
+  if (!epoch || *epoch > kMaxEpochSeconds || *epoch < -kMaxEpochSeconds) return;
+  out += kMeasurement;
+  out += ",data_id=";
+  out += std::to_string(row.dataId);
+  out += ",step=";
+  out += step;
+  out += " rounds=";
+  out += std::to_string(row.rounds);
+  out += 'i';
+  for (std::size_t i = 0; i < signals.size(); ++i)
+    for (int k = 0; k < 3; ++k) {
+      const double v = stat_of(row.values[i], k);
+      if (!std::isfinite(v)) continue;
+      out += ',';
+      append_key(out, signals[i]->name);
+      out += '_';
+      out += kStatNames[k];
+      out += '=';
+      append_number(out, v);
+    }
+  out += ' ';
+  out += std::to_string(static_cast<long long>(*epoch) * 1000000000LL);
+  out += '\n';
+}
+
 }  // namespace meter_history

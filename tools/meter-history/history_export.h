@@ -23,4 +23,11 @@ void append_csv_row(std::string& out, const HistoryRow& row);
 constexpr const char* kMeasurement = "kvrm4410t_q";
 void append_line(std::string& out, const HistoryRow& row, const Signals& signals);
 
+// The same for the rows of a tier: "time,data_id,rounds," then per member
+// "NAME min,NAME mean,NAME max"; the time is the period's start.
+std::string csv_step_header(const Signals& signals);
+void append_csv_step_row(std::string& out, const StepRow& row);
+// Tags data_id and step; fields rounds and NAME_min, NAME_mean, NAME_max.
+void append_step_line(std::string& out, const StepRow& row, const Signals& signals, const std::string& step);
+
 }  // namespace meter_history

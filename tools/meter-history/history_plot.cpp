@@ -203,8 +203,31 @@ std::string plot_script(const PlotLayout& l) {
   return s;
 }
 
-bool plot_history(HistoryReader& reader, const Selection& selection, const std::string& outPath,
-                  const std::string& title, ReadCounts* counts, std::string* error) {
+PlotSource choose_source(const PartStarts& starts, std::optional<std::int64_t> spanStart) {
+  // A part's own grain: a block is as good as its minute.
+  const auto grain = [](std::size_t part) { return part == 0 ? std::int64_t{60} : hist::kTiers[part - 1].seconds; };
+  const auto source = [](std::size_t part) {
+    return PlotSource{part ? std::optional<std::size_t>(part - 1) : std::nullopt};
+  };
+  std::optional<std::size_t> earliest;
+  for (std::size_t part = 0; part < starts.size(); ++part) {
+    if (!starts[part]) continue;
+    bool holds = true;
+    if (spanStart) {
+      holds = *starts[part] <= *spanStart + grain(part);
+    } else {
+      // The whole history: no coarser part reaches back a period further.
+      for (std::size_t coarser = part + 1; coarser < starts.size(); ++coarser)
+        if (starts[coarser] && *starts[part] > *starts[coarser] + grain(coarser)) holds = false;
+    }
+    if (holds) return source(part);
+    if (!earliest || *starts[part] < *starts[*earliest]) earliest = part;
+  }
+  return earliest ? source(*earliest) : PlotSource{};
+}
+
+bool plot_history(HistoryReader& reader, const Selection& selection, const PlotSource& source,
+                  const std::string& outPath, const std::string& title, ReadCounts* counts, std::string* error) {
   if (!ends_with(outPath, ".png") && !ends_with(outPath, ".svg")) {
     *error = "the chart's file name must end in .png or .svg";
     return false;
@@ -215,18 +238,28 @@ bool plot_history(HistoryReader& reader, const Selection& selection, const std::
   PlotLayout layout;
   std::int64_t firstSecond = 0, lastSecond = 0;
   bool seen = false;
-  const bool ok = read_rows(
-      reader, selection,
-      [&](const HistoryRow& row) {
-        auto [it, added] = curves.try_emplace(row.dataId, selection.signals.size());
-        if (added) layout.meters.push_back(row.dataId);
-        const std::int64_t x = plot_seconds(row.time);
-        firstSecond = seen ? std::min(firstSecond, x) : x;
-        lastSecond = seen ? std::max(lastSecond, x) : x;
-        seen = true;
-        for (std::size_t i = 0; i < row.values.size(); ++i) it->second[i].push_back(PlotPoint{x, row.values[i]});
-      },
-      counts, error);
+  const auto add = [&](std::uint32_t dataId, const readings::BlockTime& time, std::size_t i, double y) {
+    auto [it, added] = curves.try_emplace(dataId, selection.signals.size());
+    if (added) layout.meters.push_back(dataId);
+    const std::int64_t x = plot_seconds(time);
+    firstSecond = seen ? std::min(firstSecond, x) : x;
+    lastSecond = seen ? std::max(lastSecond, x) : x;
+    seen = true;
+    it->second[i].push_back(PlotPoint{x, y});
+  };
+  const bool ok =
+      source.tier ? read_step_rows(
+                        reader, *source.tier, selection,
+                        [&](const StepRow& row) {
+                          for (std::size_t i = 0; i < row.values.size(); ++i) add(row.dataId, row.time, i, row.values[i].mean);
+                        },
+                        counts, error)
+                  : read_rows(
+                        reader, selection,
+                        [&](const HistoryRow& row) {
+                          for (std::size_t i = 0; i < row.values.size(); ++i) add(row.dataId, row.time, i, row.values[i]);
+                        },
+                        counts, error);
   if (!ok) return false;
   if (layout.meters.empty()) {
     *error = "no records to plot";

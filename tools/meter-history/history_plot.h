@@ -3,6 +3,7 @@
 // chosen members over the rounds' local time, the unit on the value axis
 // (a second unit on the right-hand axis), a legend of the member names.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,9 +44,24 @@ std::string plot_script(const PlotLayout& layout);
 // then shows the local time as stored.
 std::int64_t plot_seconds(const readings::BlockTime& t);
 
-// Reads the selection, writes the data file next to nothing of the user's
-// (a temporary file), runs gnuplot and checks that the chart was written.
-bool plot_history(HistoryReader& reader, const Selection& selection, const std::string& outPath,
-                  const std::string& title, ReadCounts* counts, std::string* error);
+// Where a chart's points come from: the blocks, or a tier's means.
+struct PlotSource {
+  std::optional<std::size_t> tier;  // none: the blocks
+};
+
+// First start of each part of the file, seconds since the epoch (none for
+// an empty part): part 0 the blocks, then the tiers in kTiers order.
+using PartStarts = std::vector<std::optional<std::int64_t>>;
+
+// The part that holds the start of the span: the blocks when they reach
+// back to it (within a minute), else the finest tier that does, else the
+// one that reaches back furthest. Pure.
+PlotSource choose_source(const PartStarts& starts, std::optional<std::int64_t> spanStart);
+
+// Reads the selection (from `source`), writes the data file next to
+// nothing of the user's (a temporary file), runs gnuplot and checks that
+// the chart was written.
+bool plot_history(HistoryReader& reader, const Selection& selection, const PlotSource& source,
+                  const std::string& outPath, const std::string& title, ReadCounts* counts, std::string* error);
 
 }  // namespace meter_history

@@ -1,11 +1,16 @@
 #pragma once
-// The history records of a meter-host database, read without changing it.
-// The reader asks the database which columns it has: a database without a
-// data id column gives each record the data id that its block carries.
+// The history records of a meter-host database, read without changing it:
+// its blocks (deflated ones inflated) and, in a file of the current layout,
+// its per-minute and per-hour tiers. The reader asks an older database
+// which columns it has: one without a data id column gives each record the
+// data id that its block carries.
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "history_store.h"
 
 struct sqlite3;
 
@@ -31,9 +36,18 @@ public:
   bool for_each(std::optional<std::uint32_t> dataId, const std::function<bool(const StoredBlock&)>& each,
                 std::string* error);
 
+  // The file has the tiers (the current layout).
+  bool has_tiers() const { return hasTiers_; }
+  // Rows of tier `tier` (an index of hist::kTiers), oldest first.
+  bool for_each_tier(std::size_t tier, std::optional<std::uint32_t> dataId,
+                     const std::function<bool(const hist::TierRow&)>& each, std::string* error);
+  // Records, then each tier: rows and span per meter (current layout only).
+  bool spans(std::vector<std::vector<hist::Span>>* parts, std::string* error);
+
 private:
   sqlite3* db_ = nullptr;
   bool hasDataIdColumn_ = false;
+  bool hasTiers_ = false;
 };
 
 }  // namespace meter_history

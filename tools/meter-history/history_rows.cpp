@@ -1,5 +1,8 @@
 #include "history_rows.h"
 
+#include <cmath>
+#include <ctime>
+
 #include "acquisition/data_block.h"
 #include "config_check.h"
 #include "publication/signal_value.h"
@@ -54,6 +57,50 @@ bool read_rows(HistoryReader& reader, const Selection& selection, const std::fun
         decode_row(b.block, b.dataId, selection.signals, row);
         ++counts->rows;
         each(row);
+        return true;
+      },
+      error);
+}
+
+std::optional<std::size_t> step_tier(const std::string& step) {
+  for (std::size_t t = 0; t < hist::kTiers.size(); ++t)
+    if (step == hist::kTiers[t].step) return t;
+  return std::nullopt;
+}
+
+readings::BlockTime local_block_time(std::int64_t epoch) {
+  const std::time_t t = static_cast<std::time_t>(epoch);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  readings::BlockTime b;
+  b.year = tm.tm_year + 1900;
+  b.month = tm.tm_mon + 1;
+  b.day = tm.tm_mday;
+  b.hour = tm.tm_hour;
+  b.minute = tm.tm_min;
+  b.second = tm.tm_sec;
+  return b;
+}
+
+bool read_step_rows(HistoryReader& reader, std::size_t tier, const Selection& selection,
+                    const std::function<void(const StepRow&)>& each, ReadCounts* counts, std::string* error) {
+  StepRow out;
+  return reader.for_each_tier(
+      tier, selection.meter,
+      [&](const hist::TierRow& row) {
+        out.time = local_block_time(row.stats.start);
+        const std::int64_t key = out.time.key();
+        if ((selection.from && key < *selection.from) || (selection.to && key > *selection.to)) return true;
+        out.dataId = row.dataId;
+        out.rounds = row.stats.rounds;
+        out.values.clear();
+        for (const kvrm::SignalRow* s : selection.signals) {
+          const hist::MemberStats& m = row.stats.members[static_cast<std::size_t>(s - kvrm::kSignalCatalogue.data())];
+          const double nan = std::nan("");
+          out.values.push_back(m.values ? StepRow::Stats{m.min, m.mean(), m.max} : StepRow::Stats{nan, nan, nan});
+        }
+        ++counts->rows;
+        each(out);
         return true;
       },
       error);

@@ -43,6 +43,29 @@ struct ReadCounts {
   std::size_t refused = 0;  // blocks that are not 915 bytes long
 };
 
+// A row of a tier: the period's start, its data id, the rounds it holds
+// and, per chosen member, the lowest, mean and highest value (NaN for a
+// member without a finite value in the period).
+struct StepRow {
+  std::uint32_t dataId = 0;
+  readings::BlockTime time;
+  std::uint32_t rounds = 0;
+  struct Stats {
+    double min, mean, max;
+  };
+  std::vector<Stats> values;
+};
+
+// The tier of a --step text ("1m", "1h"); nothing for another text.
+std::optional<std::size_t> step_tier(const std::string& step);
+
+// A time of the clock as the local time a block would carry.
+readings::BlockTime local_block_time(std::int64_t epoch);
+
+// The selected rows of a tier, oldest first.
+bool read_step_rows(HistoryReader& reader, std::size_t tier, const Selection& selection,
+                    const std::function<void(const StepRow&)>& each, ReadCounts* counts, std::string* error);
+
 // The selected rows in the order stored.
 bool read_rows(HistoryReader& reader, const Selection& selection, const std::function<void(const HistoryRow&)>& each,
                ReadCounts* counts, std::string* error);

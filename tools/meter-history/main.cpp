@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -32,6 +33,7 @@ struct Options {
   std::string from;
   std::string to;
   std::string out;
+  std::string step;  // empty: the blocks
 };
 
 // Output in large writes: a day of CSV is tens of megabytes.
@@ -88,7 +90,9 @@ void report_refused(const ReadCounts& counts) {
     std::fprintf(stderr, "meter-history: %zu records are not 915-byte blocks and were left out\n", counts.refused);
 }
 
-int list_command(HistoryReader& reader) {
+// Files of the first layout hold blocks only: their span is read from the
+// blocks themselves.
+int list_blocks(HistoryReader& reader) {
   struct Meter {
     std::size_t records = 0;
     readings::BlockTime first, last;
@@ -115,19 +119,73 @@ int list_command(HistoryReader& reader) {
     std::fprintf(stderr, "meter-history: %s\n", error.c_str());
     return kFailure;
   }
-  std::printf("%-10s %8s  %-19s  %-19s\n", "data id", "records", "first", "last");
+  std::printf("%-10s %-6s %8s  %-19s  %-19s\n", "data id", "part", "rows", "first", "last");
   for (const auto& [id, m] : meters)
-    std::printf("%-10u %8zu  %-19s  %-19s\n", id, m.records, readings::iso_text(m.first).c_str(),
+    std::printf("%-10u %-6s %8zu  %-19s  %-19s\n", id, "blocks", m.records, readings::iso_text(m.first).c_str(),
                 readings::iso_text(m.last).c_str());
   report_refused(ReadCounts{0, refused});
   return 0;
 }
 
-int export_command(HistoryReader& reader, const Selection& selection, bool csv) {
+int list_command(HistoryReader& reader, const std::string& path) {
+  if (!reader.has_tiers()) return list_blocks(reader);
+  std::vector<std::vector<hist::Span>> parts;
+  std::string error;
+  if (!reader.spans(&parts, &error)) {
+    std::fprintf(stderr, "meter-history: %s\n", error.c_str());
+    return kFailure;
+  }
+  // Per meter: its blocks, then each tier.
+  std::map<std::uint32_t, std::vector<std::pair<std::string, hist::Span>>> meters;
+  for (std::size_t p = 0; p < parts.size(); ++p)
+    for (const hist::Span& span : parts[p])
+      meters[span.dataId].emplace_back(p == 0 ? "blocks" : hist::kTiers[p - 1].step, span);
+  std::printf("%-10s %-6s %8s  %-19s  %-19s\n", "data id", "part", "rows", "first", "last");
+  for (const auto& [id, rows] : meters)
+    for (const auto& [part, span] : rows)
+      std::printf("%-10u %-6s %8lld  %-19s  %-19s\n", id, part.c_str(), static_cast<long long>(span.rows),
+                  readings::iso_text(local_block_time(span.first)).c_str(),
+                  readings::iso_text(local_block_time(span.last)).c_str());
+  // The write-ahead log is part of the file's room on the flash.
+  std::uintmax_t bytes = 0;
+  for (const std::string& file : {path, path + "-wal"}) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(file, ec);
+    if (!ec) bytes += size;
+  }
+  std::printf("file %s: %.1f MiB\n", path.c_str(), static_cast<double>(bytes) / (1 << 20));
+  return 0;
+}
+
+int export_command(HistoryReader& reader, const Selection& selection, bool csv, const std::string& step) {
   Output out;
-  if (csv) out.text() = csv_header(selection.signals);
   ReadCounts counts;
   std::string error;
+  const auto tier = step_tier(step);
+  if (tier) {
+    if (csv) out.text() = csv_step_header(selection.signals);
+    const bool ok = read_step_rows(
+        reader, *tier, selection,
+        [&](const StepRow& row) {
+          if (csv)
+            append_csv_step_row(out.text(), row);
+          else
+            append_step_line(out.text(), row, selection.signals, step);
+          out.maybe_flush();
+        },
+        &counts, &error);
+    if (!out.flush()) {
+      std::fprintf(stderr, "meter-history: cannot write the output\n");
+      return kFailure;
+    }
+    if (!ok) {
+      std::fprintf(stderr, "meter-history: %s\n", error.c_str());
+      return kFailure;
+    }
+    if (!reader.has_tiers()) std::fprintf(stderr, "meter-history: this file has no tiers (an older layout)\n");
+    return 0;
+  }
+  if (csv) out.text() = csv_header(selection.signals);
   const bool ok = read_rows(
       reader, selection,
       [&](const HistoryRow& row) {
@@ -155,12 +213,37 @@ int plot_command(HistoryReader& reader, const Selection& selection, const Option
   std::string error;
   std::string title = o.db;
   if (o.meter) title += ", meter " + std::to_string(*o.meter);
-  if (!plot_history(reader, selection, o.out, title, &counts, &error)) {
+  PlotSource source{step_tier(o.step)};
+  if (o.step.empty() && reader.has_tiers()) {
+    std::vector<std::vector<hist::Span>> parts;
+    if (!reader.spans(&parts, &error)) {
+      std::fprintf(stderr, "meter-history: %s\n", error.c_str());
+      return kFailure;
+    }
+    PartStarts starts;
+    for (const auto& part : parts) {
+      std::optional<std::int64_t> first;
+      for (const hist::Span& s : part)
+        if ((!selection.meter || s.dataId == *selection.meter) && (!first || s.first < *first)) first = s.first;
+      starts.push_back(first);
+    }
+    std::optional<std::int64_t> spanStart;
+    if (!o.from.empty()) spanStart = readings::local_epoch(*readings::parse_time_text(o.from));
+    source = choose_source(starts, spanStart);
+  }
+  if (!plot_history(reader, selection, source, o.out, title, &counts, &error)) {
     std::fprintf(stderr, "meter-history: %s\n", error.c_str());
     return kFailure;
   }
   report_refused(counts);
-  std::fprintf(stderr, "meter-history: %zu rounds plotted to %s\n", counts.rows, o.out.c_str());
+  if (!source.tier) {
+    std::fprintf(stderr, "meter-history: %zu rounds plotted to %s\n", counts.rows, o.out.c_str());
+  } else {
+    std::fprintf(stderr, "meter-history: %s%zu %s plotted from the %s tier (their means) to %s\n",
+                 o.step.empty() ? "the blocks of that span are no longer kept: " : "", counts.rows,
+                 *source.tier == 0 ? "minutes" : "hours", *source.tier == 0 ? "per-minute" : "per-hour",
+                 o.out.c_str());
+  }
   return 0;
 }
 
@@ -171,6 +254,9 @@ void add_filters(CLI::App* cmd, Options& o, bool withSignals) {
         ->delimiter(',');
   cmd->add_option("--from", o.from, "first round's time, e.g. 2024-03-05T07:00 (local time)");
   cmd->add_option("--to", o.to, "last round's time; a date alone means the end of that day");
+  cmd->add_option("--step", o.step,
+                  "read the per-minute (1m) or per-hour (1h) tier: min, mean and\nmax of each member over each period")
+      ->check(CLI::IsMember({"1m", "1h"}));
 }
 
 }  // namespace
@@ -182,7 +268,8 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   Options o;
 
-  CLI::App* list = app.add_subcommand("list", "each meter (data id) with its number of records, first and last time");
+  CLI::App* list = app.add_subcommand(
+      "list", "each meter (data id): rows, first and last time of its blocks and of each tier; the file's size");
   list->add_option("DB", o.db, "history database")->required();
 
   CLI::App* csv = app.add_subcommand("csv", "one CSV row per stored round: time, data id, the members");
@@ -219,7 +306,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "meter-history: %s\n", error.c_str());
     return kFailure;
   }
-  if (list->parsed()) return list_command(reader);
+  if (list->parsed()) return list_command(reader, o.db);
   if (plot->parsed()) return plot_command(reader, selection, o);
-  return export_command(reader, selection, csv->parsed());
+  return export_command(reader, selection, csv->parsed(), o.step);
 }

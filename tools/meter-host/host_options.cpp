@@ -2,7 +2,6 @@
 
 #include "command_line.h"
 #include "cycle_loop.h"
-#include "history_sink.h"
 #include "line_settings.h"
 #include "output_sinks.h"
 #include "simulator.h"
@@ -107,7 +106,7 @@ HostParse parse_host_options(const std::vector<std::string>& args) {
   const auto [port, slave] = add_line_options(app, o, line);
   const std::string rounds = "Rounds";
   add_cycle_options(app, o, rounds);
-  add_history_options(app, o, rounds);
+  hist::add_history_flags(app, o.history, "History");
   add_output_options(app, o, rounds);
   web::add_http_options(app, o.http, "Web view");
   auto* checkConfig =

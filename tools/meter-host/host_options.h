@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "history_options.h"
 #include "web_options.h"
 
 namespace meter_host {
@@ -43,7 +44,7 @@ struct HostOptions {
   bool publishEveryRound = false;
   std::optional<double> offlineRetry;  // unset: the site file's, else 30 s
   std::optional<unsigned> roundTimeoutMs;
-  std::string history;
+  hist::HistoryFlags history;  // --history and how it is kept
   web::HttpOptions http;
   bool snapshot = false;
   bool showTable = false;   // --show table

@@ -135,11 +135,18 @@ void BusStats::offline(std::size_t meter, bool offline) {
   meters_.at(meter).offline = offline;
 }
 
+void BusStats::add_line(std::function<std::string()> line) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  lines_.push_back(std::move(line));
+}
+
 std::string BusStats::text() const {
   std::lock_guard<std::mutex> lock(mutex_);
   LineStats line = line_;
   line.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-  return stats_text(line, meters_);
+  std::string out = stats_text(line, meters_);
+  for (const auto& more : lines_) out += "\n" + more();
+  return out;
 }
 
 std::vector<MeterStats> BusStats::meters() const {

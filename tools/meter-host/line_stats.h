@@ -4,6 +4,7 @@
 // thread and the round scheduler, read by whoever prints them.
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -59,6 +60,9 @@ public:
   void round(std::size_t meter, bool completed, std::chrono::milliseconds took);
   void offline(std::size_t meter, bool offline);
 
+  // A line of another part (the history's counts), after the meters'.
+  void add_line(std::function<std::string()> line);
+
   std::string text() const;
   std::vector<MeterStats> meters() const;
 
@@ -67,6 +71,7 @@ private:
   LineStats line_;
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
   std::vector<MeterStats> meters_;
+  std::vector<std::function<std::string()>> lines_;
 };
 
 }  // namespace meter_host

@@ -17,6 +17,7 @@
 #include "commissioning.h"
 #include "cycle_loop.h"
 #include "history_sink.h"
+#include "history_store.h"
 #include "host_options.h"
 #include "line_settings.h"
 #include "log_sink.h"
@@ -69,6 +70,12 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
     log.error(error);
     return cli::kBadUsage;
   }
+  hist::HistoryOptions historyOptions;
+  if (site.json.isMember("history") && !hist::history_from_json(site.json["history"], &historyOptions, &error)) {
+    log.error(o.site + ": " + error);
+    return cli::kBadUsage;
+  }
+  historyOptions = hist::resolve_history_options(o.history, historyOptions);
   web::ServerOptions webOptions;
   webOptions.version = KV_VERSION;
   bool webWanted = false;
@@ -95,13 +102,16 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
     if (notifier) notifier->stopping();
     session.interrupt();
   });
-  History history;
-  if (!o.history.empty()) {
-    if (!history.open(o.history, &error)) {
-      log.line(error);
+  // Opened before anything runs: a file it may not write ends the run
+  // here, untouched.
+  std::shared_ptr<hist::HistoryStore> history;
+  if (!historyOptions.path.empty()) {
+    history = std::make_shared<hist::HistoryStore>();
+    if (!history->open(historyOptions.path, &error)) {
+      log.error(error);
       return cli::kFailure;
     }
-    setup.history = &history;
+    setup.history = history.get();
   }
   CommandRunner runner(session, out, log, stopper);
 
@@ -110,8 +120,15 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
   sinks.add(std::make_shared<StatsSink>(session.stats()));
   sinks.add(std::make_shared<LogSink>(log, several, [&session](std::size_t m, bool quiet) { session.set_quiet(m, quiet); }));
   sinks.add(std::make_shared<RoundOutputSink>(out, log, o.snapshot, o.showTable, outIsTerminal, several));
-  std::shared_ptr<HistorySink> historySink;
-  if (history.is_open()) sinks.add(historySink = std::make_shared<HistorySink>(history, log));
+  std::shared_ptr<hist::HistorySink> historySink;
+  if (history) {
+    sinks.add(historySink = std::make_shared<hist::HistorySink>(history, historyOptions,
+                                                               [&log](const std::string& line) { log.line(line); }));
+    session.stats().add_line([sink = historySink.get()] {
+      return "history: " + std::to_string(sink->rounds_stored()) + " rounds stored, " +
+             std::to_string(sink->rounds_not_stored()) + " not stored";
+    });
+  }
   sinks.add(std::make_shared<StartupCommands>(runner, log, startup_commands(o.writes, o.ioctls)));
   notify::NotifySinkOptions notifyOptions;
   notifyOptions.historyState = [&historySink] { return historySink ? historySink->state_text() : std::string(); };
@@ -124,7 +141,7 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
   if (webWanted) {
     sinks.add(webSink = std::make_shared<web::WebSink>(web_health(session.stats())));
     webServer = std::make_unique<web::HttpServer>(webOptions, *webSink,
-                                                  history.is_open() ? web_history(history) : web::HistoryQuery());
+                                                  history ? web_history(*history) : web::HistoryQuery());
     if (!webServer->start(&error)) {
       log.line(error);
       return cli::kFailure;
@@ -158,7 +175,7 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
   session.stop();
   log.lines(session.stats().text());
 
-  if (historySink && historySink->failures() > 0) return cli::kFailure;
+  if (historySink && historySink->rounds_not_stored() > 0) return cli::kFailure;
   // A daemon asked to stop has done its work, whatever round was in flight.
   if (o.rounds == 0 && stopper.requested()) return cli::kDone;
   if (t.completed < t.turns) return cli::kFailure;

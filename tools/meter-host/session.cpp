@@ -45,7 +45,7 @@ std::optional<std::size_t> Session::find(std::uint32_t dataId) const {
   return std::nullopt;
 }
 
-bool Session::add_meter(const MeterSetup& setup, bool labelled, History* history, SinkChain* sinks,
+bool Session::add_meter(const MeterSetup& setup, bool labelled, hist::HistoryStore* history, SinkChain* sinks,
                         std::string* error) {
   auto m = std::make_unique<Meter>();
   m->dataId = setup.dataId;
@@ -105,7 +105,7 @@ std::string Session::check_config(const MeterSetup& setup) {
   return error;
 }
 
-std::optional<std::vector<std::string>> Session::reload(const std::vector<MeterSetup>& wanted, History* history,
+std::optional<std::vector<std::string>> Session::reload(const std::vector<MeterSetup>& wanted, hist::HistoryStore* history,
                                                        SinkChain* sinks, std::string* error) {
   auto running = [&](const MeterSetup& w) -> Meter* {
     for (auto& m : meters_)
@@ -186,7 +186,7 @@ bool Session::start(const SessionSetup& setup, std::string* error) {
   return true;
 }
 
-void Session::load_cache(Meter& m, History& history) {
+void Session::load_cache(Meter& m, hist::HistoryStore& history) {
   std::string error;
   const auto record = history.newest(m.dataId, &error);
   if (!error.empty()) log_.line(error);
@@ -202,7 +202,7 @@ void Session::load_cache(Meter& m, History& history) {
   m.backend->set_loading_cache(false);
   if (taken) m.heldSecond = std::time(nullptr);
   log_.line((meters_.size() > 1 ? "meter " + std::to_string(m.dataId) + ": " : std::string()) + "history record " +
-            std::to_string(record->id) + " of " + record->savedAt +
+            std::to_string(record->id) + " of " + hist::local_time_text(record->time) +
             (taken ? " loaded into the driver" : " refused by the driver"));
 }
 

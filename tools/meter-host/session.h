@@ -18,7 +18,7 @@
 #include "cycle_loop.h"
 #include "commands.h"
 #include "device_router.h"
-#include "history.h"
+#include "history_store.h"
 #include "host/smd_controller.h"
 #include "host_log.h"
 #include "line_settings.h"
@@ -43,7 +43,7 @@ struct SessionSetup {
   std::vector<MeterSetup> meters;
   LineSettings line;  // baud 0: the speed the driver asks for
   // Read at start: the newest record of each meter and its alarm states.
-  History* history = nullptr;
+  hist::HistoryStore* history = nullptr;
   // Where the back ends send alarm changes, from the first (a history
   // record loaded at start) on.
   SinkChain* sinks = nullptr;
@@ -82,7 +82,7 @@ public:
   // configurations go to their driver; the others keep everything. Nothing
   // changes when any configuration is refused (*error says why). The
   // changes, one line each.
-  std::optional<std::vector<std::string>> reload(const std::vector<MeterSetup>& wanted, History* history,
+  std::optional<std::vector<std::string>> reload(const std::vector<MeterSetup>& wanted, hist::HistoryStore* history,
                                                  SinkChain* sinks, std::string* error);
   MeterInfo meter_info(std::size_t meter) const override;
   std::uint32_t data_id(std::size_t meter) const { return at(meter).dataId; }
@@ -134,9 +134,10 @@ private:
   // Why a configuration would be refused, tried on a driver of its own.
   std::string check_config(const MeterSetup& setup);
 
-  bool add_meter(const MeterSetup& setup, bool labelled, History* history, SinkChain* sinks, std::string* error);
+  bool add_meter(const MeterSetup& setup, bool labelled, hist::HistoryStore* history, SinkChain* sinks,
+                 std::string* error);
   IoctlOutcome call(Meter& m, int code, const void* in, int inLen, std::size_t capacity);
-  void load_cache(Meter& m, History& history);
+  void load_cache(Meter& m, hist::HistoryStore& history);
 
   Log& log_;
   Plugin plugin_;

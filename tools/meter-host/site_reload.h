@@ -4,7 +4,7 @@
 // is refused with one line and the running set-up goes on.
 #include <string>
 
-#include "history.h"
+#include "history_store.h"
 #include "host_log.h"
 #include "host_options.h"
 #include "session.h"
@@ -18,7 +18,7 @@ namespace meter_host {
 
 class SiteReload {
 public:
-  SiteReload(const HostOptions& o, Session& session, History* history, SinkChain& sinks, Log& log,
+  SiteReload(const HostOptions& o, Session& session, hist::HistoryStore* history, SinkChain& sinks, Log& log,
              notify::NotifySink* notifier)
       : o_(o), session_(session), history_(history), sinks_(sinks), log_(log), notifier_(notifier) {}
   // True when the meters changed.
@@ -31,7 +31,7 @@ private:
 
   const HostOptions& o_;
   Session& session_;
-  History* history_;
+  hist::HistoryStore* history_;
   SinkChain& sinks_;
   Log& log_;
   notify::NotifySink* notifier_;

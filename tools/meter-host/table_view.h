@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "history.h"
+#include "round_sink.h"
 #include "host_log.h"
 
 namespace meter_host {

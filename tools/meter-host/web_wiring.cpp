@@ -31,7 +31,7 @@ web::WebSink::Health web_health(const BusStats& stats) {
   };
 }
 
-web::HistoryQuery web_history(History& history) {
+web::HistoryQuery web_history(hist::HistoryStore& history) {
   return [&history](std::uint32_t dataId, const std::string& from, const std::string& to, const std::string& step,
                     int* status) {
     Json::Value r;
@@ -48,23 +48,17 @@ web::HistoryQuery web_history(History& history) {
     }
     if (step != "raw") {
       *status = 404;
-      r["error"] = "this history keeps raw rounds only";
-      return r;
-    }
-    std::string error;
-    const auto records = history.records(dataId, &error);
-    if (!error.empty()) {
-      *status = 500;
-      r["error"] = error;
+      r["error"] = "here the history serves its rounds only; meter-history reads its 1m and 1h tiers";
       return r;
     }
     r["dataId"] = dataId;
     r["step"] = step;
     r["rows"] = Json::Value(Json::arrayValue);
-    for (const HistoryRecord& rec : records) {
-      if (rec.block.size() < kvrm::kBlockSize) continue;
+    std::string error;
+    const bool read = history.for_each_record(dataId, [&](const hist::Record& rec) {
+      if (rec.block.size() < kvrm::kBlockSize) return true;
       const readings::BlockTime t = readings::block_time(rec.block.data());
-      if ((first && t.key() < first->key()) || (last && t.key() > last->key())) continue;
+      if ((first && t.key() < first->key()) || (last && t.key() > last->key())) return true;
       Json::Value row;
       row["time"] = readings::iso_text(t);
       for (const kvrm::SignalRow& s : kvrm::kSignalCatalogue) {
@@ -73,6 +67,12 @@ web::HistoryQuery web_history(History& history) {
         row["values"][s.name] = std::isfinite(v) ? Json::Value(v) : Json::Value();
       }
       r["rows"].append(row);
+      return true;
+    }, &error);
+    if (!read) {
+      *status = 500;
+      r = Json::Value();
+      r["error"] = error;
     }
     return r;
   };

@@ -1,7 +1,7 @@
 #pragma once
 // What the web view takes from meter-host: the line's counters for its
 // copy of the site, and the history behind /api/meters/<id>/history.
-#include "history.h"
+#include "history_store.h"
 #include "http_server.h"
 #include "line_stats.h"
 #include "web_sink.h"
@@ -9,6 +9,6 @@
 namespace meter_host {
 
 web::WebSink::Health web_health(const BusStats& stats);
-web::HistoryQuery web_history(History& history);
+web::HistoryQuery web_history(hist::HistoryStore& history);
 
 }  // namespace meter_host
