@@ -487,3 +487,32 @@ TEST(WebServer, RoundsGoOnWhileClientsMisbehave) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WebHistory, RoundsAndTiersOfTheHistoryInTheirSpan) {
+  kvtest::TempDir dir;
+  tools_test::HostRun host({"--simulate", "--interval", "0", "--history", dir.path("h.db"), "--history-commit", "0",
+                            "--http", "127.0.0.1:0"});
+  const unsigned short port = web_port(host);
+  ASSERT_TRUE(host.err().wait_for("round 3 completed", tools_test::kEventTimeout)) << host.err_text();
+  Client api(port);
+  const Json::Value raw = parse(api.request(http::verb::get, "/api/meters/1/history").body());
+  ASSERT_GE(raw["rows"].size(), 2u) << web::json_text(raw);
+  EXPECT_TRUE(raw["rows"][0]["values"]["A相电压"].isDouble());
+  const std::string first = raw["rows"][0]["time"].asString();
+  // Up to the first row's second: the rows of that second only.
+  const Json::Value early =
+      parse(api.request(http::verb::get, "/api/meters/1/history?to=" + first.substr(0, 19)).body());
+  EXPECT_GE(early["rows"].size(), 1u);
+  EXPECT_LE(early["rows"].size(), raw["rows"].size());
+  for (const Json::Value& row : early["rows"]) EXPECT_EQ(row["time"].asString(), first);
+  const auto minutes = api.request(http::verb::get, "/api/meters/1/history?step=1m&from=2000-01-01");
+  EXPECT_EQ(minutes.result_int(), 200);
+  EXPECT_TRUE(parse(minutes.body())["rows"].isArray());
+  EXPECT_EQ(api.request(http::verb::get, "/api/meters/1/history?from=yesterday").result_int(), 400);
+  host.send("quit");
+  EXPECT_EQ(host.wait(), 0) << host.err_text();
+}
+
+}  // namespace

@@ -1,11 +1,13 @@
 #include "web_wiring.h"
 
 #include <cmath>
+#include <tuple>
 
 #include "block_time.h"
 #include "publication/signal_catalogue.h"
 #include "publication/signal_value.h"
 #include "render.h"
+#include "tier.h"
 
 namespace meter_host {
 
@@ -31,44 +33,75 @@ web::WebSink::Health web_health(const BusStats& stats) {
   };
 }
 
+namespace {
+
+// The numeric members in catalogue order, as the tiers keep them.
+std::vector<const char*> numeric_members() {
+  std::vector<const char*> names;
+  for (const kvrm::SignalRow& s : kvrm::kSignalCatalogue)
+    if (s.decoding != kvrm::Decoding::Time) names.push_back(s.name);
+  return names;
+}
+
+Json::Value number(double v) { return std::isfinite(v) ? Json::Value(v) : Json::Value(); }
+
+}  // namespace
+
 web::HistoryQuery web_history(hist::HistoryStore& history) {
   return [&history](std::uint32_t dataId, const std::string& from, const std::string& to, const std::string& step,
                     int* status) {
     Json::Value r;
-    std::optional<readings::BlockTime> first, last;
-    if (!from.empty() && !(first = readings::parse_time_text(from))) {
-      *status = 400;
-      r["error"] = "from: not a time: " + from;
-      return r;
+    // The bounds as seconds since the epoch, read as local times.
+    std::optional<std::int64_t> first, last;
+    for (const auto& [text, bound, name] : {std::tuple{&from, &first, "from"}, std::tuple{&to, &last, "to"}}) {
+      if (text->empty()) continue;
+      const auto t = readings::parse_time_text(*text);
+      const auto epoch = t ? readings::local_epoch(*t) : std::nullopt;
+      if (!epoch) {
+        *status = 400;
+        r["error"] = std::string(name) + ": not a time: " + *text;
+        return r;
+      }
+      *bound = *epoch;
     }
-    if (!to.empty() && !(last = readings::parse_time_text(to))) {
-      *status = 400;
-      r["error"] = "to: not a time: " + to;
-      return r;
-    }
-    if (step != "raw") {
-      *status = 404;
-      r["error"] = "here the history serves its rounds only; meter-history reads its 1m and 1h tiers";
-      return r;
-    }
+    auto within = [&](std::int64_t t) { return (!first || t >= *first) && (!last || t <= *last); };
     r["dataId"] = dataId;
     r["step"] = step;
     r["rows"] = Json::Value(Json::arrayValue);
     std::string error;
-    const bool read = history.for_each_record(dataId, [&](const hist::Record& rec) {
-      if (rec.block.size() < kvrm::kBlockSize) return true;
-      const readings::BlockTime t = readings::block_time(rec.block.data());
-      if ((first && t.key() < first->key()) || (last && t.key() > last->key())) return true;
-      Json::Value row;
-      row["time"] = readings::iso_text(t);
-      for (const kvrm::SignalRow& s : kvrm::kSignalCatalogue) {
-        if (s.decoding == kvrm::Decoding::Time) continue;
-        const double v = kvrm::signal_value(rec.block.data(), s);
-        row["values"][s.name] = std::isfinite(v) ? Json::Value(v) : Json::Value();
-      }
-      r["rows"].append(row);
-      return true;
-    }, &error);
+    bool read = true;
+    if (step == "raw") {
+      read = history.for_each_record(dataId, [&](const hist::Record& rec) {
+        if (rec.block.size() < kvrm::kBlockSize || !within(rec.time)) return true;
+        Json::Value row;
+        row["time"] = web::iso_local_time(static_cast<std::time_t>(rec.time));
+        for (const kvrm::SignalRow& s : kvrm::kSignalCatalogue)
+          if (s.decoding != kvrm::Decoding::Time) row["values"][s.name] = number(kvrm::signal_value(rec.block.data(), s));
+        r["rows"].append(row);
+        return true;
+      }, &error);
+    } else {
+      std::size_t tier = 0;
+      while (tier < hist::kTiers.size() && step != hist::kTiers[tier].step) ++tier;
+      static const std::vector<const char*> names = numeric_members();
+      read = tier < hist::kTiers.size() && history.for_each_tier_row(tier, dataId, [&](const hist::TierRow& t) {
+        if (!within(t.stats.start)) return true;
+        Json::Value row;
+        row["time"] = web::iso_local_time(static_cast<std::time_t>(t.stats.start));
+        row["rounds"] = t.stats.rounds;
+        for (std::size_t k = 0; k < names.size() && k < t.stats.members.size(); ++k) {
+          const hist::MemberStats& m = t.stats.members[k];
+          Json::Value v;
+          v["min"] = m.values ? number(m.min) : Json::Value();
+          v["mean"] = number(m.mean());
+          v["max"] = m.values ? number(m.max) : Json::Value();
+          v["count"] = m.values;
+          row["values"][names[k]] = v;
+        }
+        r["rows"].append(row);
+        return true;
+      }, &error);
+    }
     if (!read) {
       *status = 500;
       r = Json::Value();
