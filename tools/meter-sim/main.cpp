@@ -43,7 +43,12 @@ void install_signals() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
-void log(const std::string& line) { std::cerr << "meter-sim: " << line << std::endl; }
+// One write per line: the lines of meter-host on the same standard error
+// never break into them.
+void log(const std::string& line) {
+  const std::string whole = "meter-sim: " + line + "\n";
+  posix_io::write_all(STDERR_FILENO, whole.data(), whole.size());
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -164,7 +169,7 @@ void serve(meter_sim::SerialPort& port, Bus& bus, const meter_sim::SimOptions& o
 int main(int argc, char** argv) {
   const meter_sim::SimParse parsed = meter_sim::parse_sim_options(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.error.empty()) {
-    std::cerr << "meter-sim: " << parsed.error << "\n(meter-sim --help lists the options)" << std::endl;
+    log(parsed.error + "\n(meter-sim --help lists the options)");
     return cli::kBadUsage;
   }
   if (!parsed.text.empty()) {
@@ -180,7 +185,7 @@ int main(int argc, char** argv) {
       std::string error;
       const auto values = meter_sim::read_image_file(s.registers, &error);
       if (!error.empty()) {
-        std::cerr << "meter-sim: " << error << std::endl;
+        log(error);
         return cli::kBadUsage;
       }
       for (const auto& [reg, value] : values) image.set(reg, value);
@@ -194,7 +199,7 @@ int main(int argc, char** argv) {
   const bool opened = o.port.empty() ? port.open_pty(o.baud, o.parity, &error)
                                      : port.open_device(o.port, o.baud, o.parity, &error);
   if (!opened) {
-    std::cerr << "meter-sim: " << error << std::endl;
+    log(error);
     return cli::kFailure;
   }
 
