@@ -355,6 +355,7 @@ TEST(WebServer, EventsFollowTheRoundsAndAClientThatStopsReadingIsClosed) {
 
   // A client that reads nothing while rounds go on: once its buffers are
   // full the server gives it up, and the rounds never wait for it.
+  ASSERT_TRUE(s.connections_reach(0)) << "the first client has gone";
   Client stuck(s.server.port());
   stuck.send("GET /events HTTP/1.1\r\nHost: x\r\n\r\n");
   ASSERT_TRUE(s.connections_reach(1));
