@@ -1,18 +1,19 @@
 // The web view: its routes and renderings as pure functions, and the
 // server against real sockets, hostile clients included.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <cctype>
+#include <cerrno>
 #include <cmath>
+#include <map>
+#include <sstream>
 #include <cstring>
 
-#include <boost/asio/connect.hpp>
-#include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/read.hpp>
-#include <boost/asio/read_until.hpp>
-#include <boost/asio/write.hpp>
-#include <boost/beast/core.hpp>
-#include <boost/beast/http.hpp>
 #include <json/reader.h>
 
 #include "acquisition/data_block.h"
@@ -31,10 +32,6 @@
 
 namespace {
 
-namespace net = boost::asio;
-namespace beast = boost::beast;
-namespace http = beast::http;
-using tcp = net::ip::tcp;
 using namespace std::chrono_literals;
 
 Json::Value parse(const std::string& text) {
@@ -190,33 +187,86 @@ TEST(WebRender, MetricsPassPromtoolAndCarryTheValues) {
   EXPECT_EQ(text.find("data_id=\"9\",slave=\"9\",phase"), std::string::npos) << "no values before a first round";
 }
 
-// A raw connection to the server.
+// A connection to the server over a plain socket: requests written out
+// and answers read back by hand, so that what the server sends is what
+// the test sees.
+struct Response {
+  int status = 0;
+  std::map<std::string, std::string> headers;  // names in lower case
+  std::string text;
+  int result_int() const { return status; }
+  const std::string& body() const { return text; }
+  std::string header(const std::string& name) const {
+    const auto it = headers.find(name);
+    return it == headers.end() ? std::string() : it->second;
+  }
+};
+
 struct Client {
-  net::io_context ioc;
-  tcp::socket socket{ioc};
-  explicit Client(unsigned short port) { socket.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port)); }
-  void send(const std::string& text) { net::write(socket, net::buffer(text)); }
-  // Everything until the server closes, or what came within the wait.
-  std::string read_all() {
-    std::string out;
-    beast::error_code ec;
+  int fd = -1;
+  std::string pending;  // read, not yet taken
+  explicit Client(unsigned short port) {
+    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0) << std::strerror(errno);
+  }
+  ~Client() { ::close(fd); }
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+  void send(const std::string& text) { posix_io::write_all(fd, text.data(), text.size()); }
+  // More bytes into `pending`; false at the end or on an error.
+  bool fill() {
     char buf[4096];
-    for (;;) {
-      const std::size_t n = socket.read_some(net::buffer(buf), ec);
-      if (ec) break;
-      out.append(buf, n);
+    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) return false;
+    pending.append(buf, static_cast<std::size_t>(n));
+    return true;
+  }
+  // Everything until the server closes.
+  std::string read_all() {
+    while (fill()) {
     }
+    std::string out;
+    out.swap(pending);
     return out;
   }
-  http::response<http::string_body> request(http::verb verb, const std::string& target) {
-    http::request<http::empty_body> req(verb, target, 11);
-    req.set(http::field::host, "127.0.0.1");
-    http::write(socket, req);
-    beast::flat_buffer buffer;
-    http::response_parser<http::string_body> parser;
-    if (verb == http::verb::head) parser.skip(true);
-    http::read(socket, buffer, parser);
-    return parser.release();
+  // Up to and with `mark`; what came before the end if it never does.
+  std::string read_until(const std::string& mark) {
+    std::size_t at;
+    while ((at = pending.find(mark)) == std::string::npos)
+      if (!fill()) return read_all();
+    std::string out = pending.substr(0, at + mark.size());
+    pending.erase(0, at + mark.size());
+    return out;
+  }
+  Response request(const std::string& verb, const std::string& target) {
+    send(verb + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    Response r;
+    const std::string head = read_until("\r\n\r\n");
+    std::istringstream lines(head);
+    std::string line;
+    std::getline(lines, line);
+    if (line.size() > 12) r.status = std::atoi(line.c_str() + 9);
+    while (std::getline(lines, line) && line != "\r") {
+      const auto colon = line.find(':');
+      if (colon == std::string::npos) continue;
+      std::string name = line.substr(0, colon);
+      for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      std::string value = line.substr(colon + 1);
+      value.erase(0, value.find_first_not_of(' '));
+      if (!value.empty() && value.back() == '\r') value.pop_back();
+      r.headers[name] = value;
+    }
+    if (verb == "HEAD") return r;
+    const std::size_t length = static_cast<std::size_t>(std::atoll(r.header("content-length").c_str()));
+    while (pending.size() < length && fill()) {
+    }
+    r.text = pending.substr(0, length);
+    pending.erase(0, length);
+    return r;
   }
 };
 
@@ -263,17 +313,18 @@ TEST(WebServer, MethodsHeadAndKeepAlive) {
   Served s(quick());
   s.round(1);
   Client c(s.server.port());
-  auto get = c.request(http::verb::get, "/api/site");
+  auto get = c.request("GET", "/api/site");
   EXPECT_EQ(get.result_int(), 200);
   EXPECT_EQ(parse(get.body())["meters"][0]["round"].asUInt(), 1u);
-  auto head = c.request(http::verb::head, "/api/site");
+  auto head = c.request("HEAD", "/api/site");
   EXPECT_EQ(head.result_int(), 200);
-  EXPECT_EQ(head[http::field::content_length], get[http::field::content_length]);
-  auto post = c.request(http::verb::post, "/api/site");
+  EXPECT_EQ(head.header("content-length"), get.header("content-length"));
+  EXPECT_EQ(head.body(), "");
+  auto post = c.request("POST", "/api/site");
   EXPECT_EQ(post.result_int(), 405);
-  EXPECT_EQ(post[http::field::allow], "GET, HEAD");
-  EXPECT_EQ(c.request(http::verb::delete_, "/metrics").result_int(), 405);
-  EXPECT_EQ(c.request(http::verb::get, "/api/meters/2").result_int(), 404);
+  EXPECT_EQ(post.header("allow"), "GET, HEAD");
+  EXPECT_EQ(c.request("DELETE", "/metrics").result_int(), 405);
+  EXPECT_EQ(c.request("GET", "/api/meters/2").result_int(), 404);
 }
 
 TEST(WebServer, HostileRequestsGetTheirErrorAndTheServerGoesOn) {
@@ -299,7 +350,7 @@ TEST(WebServer, HostileRequestsGetTheirErrorAndTheServerGoesOn) {
     EXPECT_EQ(c.read_all().rfind("HTTP/1.1 404", 0), 0u);
   }
   Client c(s.server.port());
-  EXPECT_EQ(c.request(http::verb::get, "/metrics").result_int(), 200);
+  EXPECT_EQ(c.request("GET", "/metrics").result_int(), 200);
 }
 
 TEST(WebServer, ConnectionsOverTheLimitAreRefusedAtOnceAndIdleOnesClosed) {
@@ -326,7 +377,7 @@ TEST(WebServer, ConnectionsOverTheLimitAreRefusedAtOnceAndIdleOnesClosed) {
   EXPECT_GT(refused, 0u);
   EXPECT_TRUE(s.connections_reach(0));
   Client c(s.server.port());
-  EXPECT_EQ(c.request(http::verb::get, "/api/site").result_int(), 200);
+  EXPECT_EQ(c.request("GET", "/api/site").result_int(), 200);
 }
 
 TEST(WebServer, EventsFollowTheRoundsAndAClientThatStopsReadingIsClosed) {
@@ -335,15 +386,7 @@ TEST(WebServer, EventsFollowTheRoundsAndAClientThatStopsReadingIsClosed) {
   {
     Client c(s.server.port());
     c.send("GET /events HTTP/1.1\r\nHost: x\r\n\r\n");
-    std::string pending;
-    auto next_event = [&] {
-      beast::error_code ec;
-      const std::size_t n = net::read_until(c.socket, net::dynamic_buffer(pending), "\n\n", ec);
-      EXPECT_FALSE(ec) << ec.message();
-      std::string text = pending.substr(0, n);
-      pending.erase(0, n);
-      return text;
-    };
+    auto next_event = [&] { return c.read_until("\n\n"); };
     const std::string first = next_event();
     EXPECT_NE(first.find("text/event-stream"), std::string::npos);
     EXPECT_NE(first.find("\"round\":1,"), std::string::npos);
@@ -416,7 +459,7 @@ TEST(WebPage, ShowsTheValuesTheApiServes) {
   const unsigned short port = web_port(host);
   ASSERT_TRUE(host.err().wait_for("round 2 completed", kEventTimeout)) << host.err_text();
   Client api(port);
-  const Json::Value meter = parse(api.request(http::verb::get, "/api/meters/1").body());
+  const Json::Value meter = parse(api.request("GET", "/api/meters/1").body());
   const std::string dom = page_dom(port, dir.path("profile"));
   for (const char* member : {"A相电压", "B相电压", "总功率因数", "电网频率", "A相相角", "正向有功总电能"}) {
     const kvrm::SignalRow* row = readings::catalogue_row(member);
@@ -498,20 +541,20 @@ TEST(WebHistory, RoundsAndTiersOfTheHistoryInTheirSpan) {
   const unsigned short port = web_port(host);
   ASSERT_TRUE(host.err().wait_for("round 3 completed", tools_test::kEventTimeout)) << host.err_text();
   Client api(port);
-  const Json::Value raw = parse(api.request(http::verb::get, "/api/meters/1/history").body());
+  const Json::Value raw = parse(api.request("GET", "/api/meters/1/history").body());
   ASSERT_GE(raw["rows"].size(), 2u) << web::json_text(raw);
   EXPECT_TRUE(raw["rows"][0]["values"]["A相电压"].isDouble());
   const std::string first = raw["rows"][0]["time"].asString();
   // Up to the first row's second: the rows of that second only.
   const Json::Value early =
-      parse(api.request(http::verb::get, "/api/meters/1/history?to=" + first.substr(0, 19)).body());
+      parse(api.request("GET", "/api/meters/1/history?to=" + first.substr(0, 19)).body());
   EXPECT_GE(early["rows"].size(), 1u);
   EXPECT_LE(early["rows"].size(), raw["rows"].size());
   for (const Json::Value& row : early["rows"]) EXPECT_EQ(row["time"].asString(), first);
-  const auto minutes = api.request(http::verb::get, "/api/meters/1/history?step=1m&from=2000-01-01");
+  const auto minutes = api.request("GET", "/api/meters/1/history?step=1m&from=2000-01-01");
   EXPECT_EQ(minutes.result_int(), 200);
   EXPECT_TRUE(parse(minutes.body())["rows"].isArray());
-  EXPECT_EQ(api.request(http::verb::get, "/api/meters/1/history?from=yesterday").result_int(), 400);
+  EXPECT_EQ(api.request("GET", "/api/meters/1/history?from=yesterday").result_int(), 400);
   host.send("quit");
   EXPECT_EQ(host.wait(), 0) << host.err_text();
 }

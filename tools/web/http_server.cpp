@@ -267,20 +267,5 @@ void HttpServer::stop() {
   s.thread.join();
 }
 
-bool parse_listen(const std::string& text, std::string* address, unsigned short* port) {
-  const auto colon = text.rfind(':');
-  std::string host = colon == std::string::npos ? std::string() : text.substr(0, colon);
-  const std::string number = colon == std::string::npos ? text : text.substr(colon + 1);
-  if (number.empty() || number.size() > 5 || number.find_first_not_of("0123456789") != std::string::npos) return false;
-  const long p = std::strtol(number.c_str(), nullptr, 10);
-  if (p > 65535) return false;  // 0: any free port, which the log names
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-  beast::error_code ec;
-  net::ip::make_address(host.empty() ? "127.0.0.1" : host, ec);
-  if (ec) return false;
-  *address = host.empty() ? "127.0.0.1" : host;
-  *port = static_cast<unsigned short>(p);
-  return true;
-}
 
 }  // namespace web

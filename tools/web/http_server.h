@@ -11,19 +11,11 @@
 
 #include <json/value.h>
 
+#include "web_options.h"
 #include "web_sink.h"
 
 namespace web {
 
-struct ServerOptions {
-  std::string address = "127.0.0.1";
-  unsigned short port = 0;  // 0: any free port
-  unsigned maxClients = 16;
-  std::size_t headerLimit = 8 * 1024;
-  // A connection that sends no request, or reads no answer, this long is closed.
-  std::chrono::milliseconds idle = std::chrono::seconds(30);
-  std::string version;
-};
 
 // A history request: the data id, from, to and step as given. Sets
 // `status` (200, 400, 404) and the answer.
@@ -53,7 +45,5 @@ private:
   std::unique_ptr<Impl> impl_;
 };
 
-// "HOST:PORT" or ":PORT" or "PORT" (then 127.0.0.1); false when it is not.
-bool parse_listen(const std::string& text, std::string* address, unsigned short* port);
 
 }  // namespace web

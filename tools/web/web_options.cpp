@@ -1,5 +1,9 @@
 #include "web_options.h"
 
+#include <arpa/inet.h>
+
+#include <cstdlib>
+
 #include "command_line.h"
 
 namespace web {
@@ -8,7 +12,28 @@ namespace {
 
 constexpr unsigned kMaxClientsLimit = 4096;
 
+// An IPv4 or IPv6 address in its usual text form.
+bool ip_address(const std::string& text) {
+  unsigned char buffer[16];
+  return inet_pton(AF_INET, text.c_str(), buffer) == 1 || inet_pton(AF_INET6, text.c_str(), buffer) == 1;
+}
+
 }  // namespace
+
+bool parse_listen(const std::string& text, std::string* address, unsigned short* port) {
+  const auto colon = text.rfind(':');
+  std::string host = colon == std::string::npos ? std::string() : text.substr(0, colon);
+  const std::string number = colon == std::string::npos ? text : text.substr(colon + 1);
+  if (number.empty() || number.size() > 5 || number.find_first_not_of("0123456789") != std::string::npos) return false;
+  const long p = std::strtol(number.c_str(), nullptr, 10);
+  if (p > 65535) return false;
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  if (host.empty()) host = "127.0.0.1";
+  if (!ip_address(host)) return false;
+  *address = host;
+  *port = static_cast<unsigned short>(p);
+  return true;
+}
 
 void add_http_options(CLI::App& app, HttpOptions& o, const std::string& group) {
   app.add_option("--http", o.listen,
