@@ -548,8 +548,8 @@ TEST(WebHistory, RoundsAndTiersOfTheHistoryInTheirSpan) {
   // Up to the first row's second: the rows of that second only.
   const Json::Value early =
       parse(api.request("GET", "/api/meters/1/history?to=" + first.substr(0, 19)).body());
+  // Rounds go on meanwhile: only what `to` leaves in is checked.
   EXPECT_GE(early["rows"].size(), 1u);
-  EXPECT_LE(early["rows"].size(), raw["rows"].size());
   for (const Json::Value& row : early["rows"]) EXPECT_EQ(row["time"].asString(), first);
   const auto minutes = api.request("GET", "/api/meters/1/history?step=1m&from=2000-01-01");
   EXPECT_EQ(minutes.result_int(), 200);
