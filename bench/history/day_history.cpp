@@ -9,6 +9,7 @@
 
 #include "acquisition/data_block.h"
 #include "history_store.h"
+#include "member_slots.h"
 #include "publication/signal_catalogue.h"
 
 namespace day_history {
@@ -32,29 +33,7 @@ const kvrm::SignalRow* row_named(const char* name) {
 // Writes a value as the meter would hold it at a member's slots: the
 // inverse of the catalogue's decoding.
 void put(unsigned char* block, const char* name, double value) {
-  if (const kvrm::SignalRow* found = row_named(name)) {
-    const kvrm::SignalRow& row = *found;
-    switch (row.decoding) {
-      case kvrm::Decoding::I32: {
-        const auto raw = static_cast<std::uint32_t>(static_cast<std::int32_t>(std::llround(value * row.divisor)));
-        kvrm::write_uint16(block, row.offset, static_cast<std::uint16_t>(raw >> 16));
-        kvrm::write_uint16(block, row.offset + 2, static_cast<std::uint16_t>(raw & 0xFFFF));
-        break;
-      }
-      case kvrm::Decoding::S16:
-      case kvrm::Decoding::U16:
-        kvrm::write_uint16(block, row.offset, static_cast<std::uint16_t>(std::lround(value * row.divisor) & 0xFFFF));
-        break;
-      case kvrm::Decoding::F32: {
-        const float f = static_cast<float>(value);
-        std::memcpy(block + row.offset, &f, sizeof f);
-        break;
-      }
-      case kvrm::Decoding::Time:
-        break;
-    }
-    return;
-  }
+  if (const kvrm::SignalRow* found = row_named(name)) readings::put_member(block, *found, value);
 }
 
 // Deterministic noise in [-1, 1].

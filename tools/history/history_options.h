@@ -6,9 +6,7 @@
 
 #include <json/value.h>
 
-namespace CLI {
-class App;
-}
+#include "cli_fwd.h"
 
 namespace hist {
 

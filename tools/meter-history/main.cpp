@@ -157,6 +157,20 @@ int list_command(HistoryReader& reader, const std::string& path) {
   return 0;
 }
 
+// The end of an export: 0, or the failure status once said why (the
+// output not written out first, then the read).
+int export_failure(Output& out, bool ok, const std::string& error) {
+  if (!out.flush()) {
+    std::fprintf(stderr, "meter-history: cannot write the output\n");
+    return kFailure;
+  }
+  if (!ok) {
+    std::fprintf(stderr, "meter-history: %s\n", error.c_str());
+    return kFailure;
+  }
+  return 0;
+}
+
 int export_command(HistoryReader& reader, const Selection& selection, bool csv, const std::string& step) {
   Output out;
   ReadCounts counts;
@@ -174,14 +188,7 @@ int export_command(HistoryReader& reader, const Selection& selection, bool csv, 
           out.maybe_flush();
         },
         &counts, &error);
-    if (!out.flush()) {
-      std::fprintf(stderr, "meter-history: cannot write the output\n");
-      return kFailure;
-    }
-    if (!ok) {
-      std::fprintf(stderr, "meter-history: %s\n", error.c_str());
-      return kFailure;
-    }
+    if (const int failed = export_failure(out, ok, error)) return failed;
     if (!reader.has_tiers()) std::fprintf(stderr, "meter-history: this file has no tiers (an older layout)\n");
     return 0;
   }
@@ -196,14 +203,7 @@ int export_command(HistoryReader& reader, const Selection& selection, bool csv, 
         out.maybe_flush();
       },
       &counts, &error);
-  if (!out.flush()) {
-    std::fprintf(stderr, "meter-history: cannot write the output\n");
-    return kFailure;
-  }
-  if (!ok) {
-    std::fprintf(stderr, "meter-history: %s\n", error.c_str());
-    return kFailure;
-  }
+  if (const int failed = export_failure(out, ok, error)) return failed;
   report_refused(counts);
   return 0;
 }

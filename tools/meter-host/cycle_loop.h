@@ -4,23 +4,19 @@
 // is back. What the rounds leave goes to the sinks, in the order it
 // happened; the loop itself writes nothing.
 #include <chrono>
-#include <functional>
 #include <cstddef>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "cli_fwd.h"
 #include "line_settings.h"
 #include "round_sink.h"
 #include "serial_worker.h"
 #include "sink_chain.h"
 #include "turns.h"
-
-namespace CLI {
-class App;
-class Option;
-}  // namespace CLI
 
 namespace meter_host {
 

@@ -5,12 +5,8 @@
 
 #include <json/value.h>
 
+#include "cli_fwd.h"
 #include "host_options.h"
-
-namespace CLI {
-class App;
-class Option;
-}  // namespace CLI
 
 namespace meter_host {
 

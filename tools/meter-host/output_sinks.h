@@ -4,16 +4,12 @@
 // line, run once the first meter's first round has completed.
 #include <vector>
 
+#include "cli_fwd.h"
 #include "commands.h"
 #include "host_log.h"
 #include "line_stats.h"
 #include "round_sink.h"
 #include "table_view.h"
-
-namespace CLI {
-class App;
-class Option;
-}  // namespace CLI
 
 namespace meter_host {
 

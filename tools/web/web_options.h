@@ -9,10 +9,8 @@
 
 #include <json/value.h>
 
+#include "cli_fwd.h"
 
-namespace CLI {
-class App;
-}  // namespace CLI
 
 namespace web {
 
