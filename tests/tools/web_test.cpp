@@ -540,21 +540,22 @@ TEST(WebHistory, RoundsAndTiersOfTheHistoryInTheirSpan) {
                             "--http", "127.0.0.1:0"});
   const unsigned short port = web_port(host);
   ASSERT_TRUE(host.err().wait_for("round 3 completed", tools_test::kEventTimeout)) << host.err_text();
-  Client api(port);
-  const Json::Value raw = parse(api.request("GET", "/api/meters/1/history").body());
+  // A connection of its own for each request.
+  auto get = [port](const std::string& target) { return Client(port).request("GET", target); };
+  const Json::Value raw = parse(get("/api/meters/1/history").body());
   ASSERT_GE(raw["rows"].size(), 2u) << web::json_text(raw);
   EXPECT_TRUE(raw["rows"][0]["values"]["A相电压"].isDouble());
   const std::string first = raw["rows"][0]["time"].asString();
   // Up to the first row's second: the rows of that second only.
   const Json::Value early =
-      parse(api.request("GET", "/api/meters/1/history?to=" + first.substr(0, 19)).body());
+      parse(get("/api/meters/1/history?to=" + first.substr(0, 19)).body());
   // Rounds go on meanwhile: only what `to` leaves in is checked.
   EXPECT_GE(early["rows"].size(), 1u);
   for (const Json::Value& row : early["rows"]) EXPECT_EQ(row["time"].asString(), first);
-  const auto minutes = api.request("GET", "/api/meters/1/history?step=1m&from=2000-01-01");
+  const auto minutes = get("/api/meters/1/history?step=1m&from=2000-01-01");
   EXPECT_EQ(minutes.result_int(), 200);
   EXPECT_TRUE(parse(minutes.body())["rows"].isArray());
-  EXPECT_EQ(api.request("GET", "/api/meters/1/history?from=yesterday").result_int(), 400);
+  EXPECT_EQ(get("/api/meters/1/history?from=yesterday").result_int(), 400);
   host.send("quit");
   EXPECT_EQ(host.wait(), 0) << host.err_text();
 }
