@@ -51,20 +51,30 @@ web::HistoryQuery web_history(hist::HistoryStore& history) {
   return [&history](std::uint32_t dataId, const std::string& from, const std::string& to, const std::string& step,
                     int* status) {
     Json::Value r;
-    // The bounds as seconds since the epoch, read as local times.
+    // The bounds as local times, compared as such: no mktime on this
+    // thread, whose time-zone reset races the other threads' local times.
     std::optional<std::int64_t> first, last;
     for (const auto& [text, bound, name] : {std::tuple{&from, &first, "from"}, std::tuple{&to, &last, "to"}}) {
       if (text->empty()) continue;
       const auto t = readings::parse_time_text(*text);
-      const auto epoch = t ? readings::local_epoch(*t) : std::nullopt;
-      if (!epoch) {
+      if (!t) {
         *status = 400;
         r["error"] = std::string(name) + ": not a time: " + *text;
         return r;
       }
-      *bound = *epoch;
+      *bound = t->key();
     }
-    auto within = [&](std::int64_t t) { return (!first || t >= *first) && (!last || t <= *last); };
+    auto local_key = [](std::int64_t epoch) {
+      const std::time_t t = static_cast<std::time_t>(epoch);
+      std::tm tm{};
+      localtime_r(&t, &tm);
+      readings::BlockTime b{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+      return b.key();
+    };
+    auto within = [&](std::int64_t t) {
+      const std::int64_t k = local_key(t);
+      return (!first || k >= *first) && (!last || k <= *last);
+    };
     r["dataId"] = dataId;
     r["step"] = step;
     r["rows"] = Json::Value(Json::arrayValue);
