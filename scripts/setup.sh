@@ -17,18 +17,19 @@ native_pkgs=(
   build-essential cmake pkg-config
   libboost-dev libboost-date-time-dev libboost-system-dev
   libjsoncpp-dev libmodbus-dev libsqlite3-dev libcli11-dev zlib1g-dev
+  libmosquitto-dev
 )
 # The web view's tests load its page in headless Chromium and check its
 # metrics with promtool (from prometheus); wrk loads it in the benchmark.
 test_pkgs=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev valgrind sqlite3 mbpoll
-  dpkg-dev file chromium prometheus wrk systemd procps
+  dpkg-dev file chromium prometheus wrk systemd procps mosquitto openssl
 )
 cross_pkgs=(
   crossbuild-essential-armhf qemu-user
   libboost-dev:armhf libboost-date-time-dev:armhf libboost-system-dev:armhf
   libjsoncpp-dev:armhf libgtest-dev:armhf libgmock-dev:armhf
-  libmodbus-dev:armhf libsqlite3-dev:armhf zlib1g-dev:armhf
+  libmodbus-dev:armhf libsqlite3-dev:armhf zlib1g-dev:armhf libmosquitto-dev:armhf
 )
 fuzz_pkgs=(clang libclang-rt-dev)
 # gnuplot draws meter-history's charts; the font has the Chinese glyphs of

@@ -11,7 +11,6 @@ namespace hist {
 namespace {
 
 constexpr int kPruneRows = 256;
-constexpr std::int64_t kDay = 86400;
 
 // One table of what is kept how long, walked by one loop; the cap deletes
 // in the same order (blocks first), never a period still open.

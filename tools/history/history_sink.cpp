@@ -52,6 +52,20 @@ void HistorySink::alarm_changed(const meter_host::AlarmChange& c) {
   if (commitEvery_.count() == 0) wake_.notify_all();
 }
 
+void HistorySink::queue(OutboxMessage message) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (ended_) return;
+  pending_.messages.push_back(std::move(message));
+  if (commitEvery_.count() == 0) wake_.notify_all();
+}
+
+void HistorySink::sent(const std::vector<std::int64_t>& rows) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (ended_) return;
+  pending_.sent.insert(pending_.sent.end(), rows.begin(), rows.end());
+  if (commitEvery_.count() == 0) wake_.notify_all();
+}
+
 void HistorySink::flush() {
   std::unique_lock<std::mutex> lock(mutex_);
   if (ended_) return;
@@ -104,6 +118,7 @@ void HistorySink::run() {
 
 void HistorySink::store(Batch& batch) {
   if (batch.empty()) return;
+  batch.now = now_();
   std::string error;
   const auto rounds = static_cast<unsigned>(batch.rounds.size());
   if (store_->commit(batch, &error)) {

@@ -47,6 +47,11 @@ public:
   void alarm_changed(const meter_host::AlarmChange& change) override;
   void stopped(const meter_host::RunEnd& end) override;
 
+  // The telemetry's messages go into the next commit, with the rounds;
+  // rows the broker acknowledged are deleted by it. Any thread.
+  void queue(OutboxMessage message);
+  void sent(const std::vector<std::int64_t>& rows);
+
   // Commits what has been handed over so far and returns when it is done.
   void flush();
   unsigned rounds_stored() const { return stored_; }

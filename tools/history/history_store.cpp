@@ -1,6 +1,7 @@
 #include "history_store.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include "block_codec.h"
 #include "layout.h"
@@ -87,7 +88,11 @@ bool HistoryStore::open(const std::string& path, std::string* error) {
                sql_exec(db_, "COMMIT", &why))) {
     *error = "cannot move the history " + path + " to the current layout: " + why;
   } else if (layout.kind != FileKind::first &&
-             !(sql_exec(db_, "BEGIN IMMEDIATE", &why) && catch_up_tiers(&why) && sql_exec(db_, "COMMIT", &why))) {
+             !(sql_exec(db_, "BEGIN IMMEDIATE", &why) &&
+               (layout.kind != FileKind::current || upgrade_layout(db_, layout.version, &why)) &&
+               catch_up_tiers(&why) && sql_exec(db_, "COMMIT", &why))) {
+    *error = "the history " + path + ": " + why;
+  } else if (!load_outbox(&why)) {
     *error = "the history " + path + ": " + why;
   } else {
     return true;
@@ -266,9 +271,13 @@ bool HistoryStore::commit(const Batch& batch, std::string* error) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!db_) return true;
   const auto before = open_;
+  const auto seqBefore = lastSeq_;
+  const auto outboxBefore = std::tuple(outboxRows_, outboxBytes_, dropped_);
   const auto undo = [&] {
     if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     open_ = before;
+    lastSeq_ = seqBefore;
+    std::tie(outboxRows_, outboxBytes_, dropped_) = outboxBefore;
     return false;
   };
   if (!sql_exec(db_, "BEGIN IMMEDIATE", error)) return undo();
@@ -305,7 +314,14 @@ bool HistoryStore::commit(const Batch& batch, std::string* error) {
       return undo();
     }
   }
+  // The messages of the round go with it, and what the broker has
+  // acknowledged leaves in the same transaction.
+  if (!delete_sent(batch.sent, error)) return undo();
+  for (const OutboxMessage& m : batch.messages)
+    if (!store_message(m, error)) return undo();
+  if (batch.now != 0 && outbox_due(batch.now) && !bound_outbox(batch.now, error)) return undo();
   if (!sql_exec(db_, "COMMIT", error)) return undo();
+  if (!batch.messages.empty()) ++outboxGeneration_;
   return true;
 }
 

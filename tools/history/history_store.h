@@ -6,6 +6,7 @@
 // commits but never corrupts the file. One connection; every call takes
 // the store's lock, so the writer's thread and a start-up read may meet.
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -38,11 +39,60 @@ struct StoredAlarm {
   AlarmEvent event;
 };
 
+// A message for the broker, as it waits in the outbox. A counted message
+// gets its meter's next sequence number when it is stored; its body is a
+// JSON object without it, and the number goes in front when it is sent.
+struct OutboxMessage {
+  std::uint32_t dataId = 0;
+  bool counted = true;
+  std::string kind;  // "state" messages are dropped first when the outbox is over its bounds
+  std::int64_t time = 0;
+  std::string topic;  // below the prefix
+  bool retain = false;
+  std::string body;
+};
+
+// A message read back from the outbox, ready to send.
+struct QueuedMessage {
+  std::int64_t id = 0;
+  std::uint32_t dataId = 0;
+  std::int64_t seq = 0;  // 0: not counted
+  std::string topic;
+  bool retain = false;
+  std::string payload;  // the body, with "seq" first when counted
+};
+
+// A run of one meter's sequence numbers dropped from the outbox.
+struct DroppedRun {
+  std::uint32_t dataId = 0;
+  std::int64_t from = 0;
+  std::int64_t to = 0;
+  const char* reason = "";  // "outbox full" or "outbox age"
+};
+
+// How much the outbox may hold, and the message that names a run dropped
+// (a counted one; its sequence number is given when it is stored).
+struct OutboxLimits {
+  std::int64_t maxBytes = 64LL << 20;
+  double maxDays = 30;
+  std::function<OutboxMessage(const DroppedRun&, std::int64_t now)> gapMessage;
+};
+
+struct OutboxFigures {
+  std::int64_t messages = 0;
+  std::int64_t bytes = 0;
+  std::optional<std::int64_t> oldest;  // the time of the oldest message
+  std::uint64_t dropped = 0;  // since the store was opened
+};
+
 // What one commit stores.
 struct Batch {
   std::vector<StoredRound> rounds;
   std::vector<StoredAlarm> alarms;
-  bool empty() const { return rounds.empty() && alarms.empty(); }
+  std::vector<OutboxMessage> messages;
+  std::vector<std::int64_t> sent;  // outbox rows the broker acknowledged
+  std::int64_t now = 0;  // what the outbox's age counts back from; 0: not checked
+  bool empty() const { return rounds.empty() && alarms.empty() && messages.empty() && sent.empty(); }
 };
 
 // One stored block; the blocks of one commit of a meter share a row id.
@@ -57,6 +107,8 @@ struct TierRow {
   std::uint32_t dataId = 0;
   TierStats stats;  // stats.start: the period's start, seconds since the epoch
 };
+
+constexpr std::int64_t kDay = 86400;
 
 // How long each part is kept, and the cap on the file.
 struct Retention {
@@ -130,6 +182,16 @@ public:
   // Pages in use, in bytes (the file less its free pages).
   std::int64_t used_bytes();
 
+  // The outbox. Messages are stored and acknowledged ones deleted by
+  // commit(); over its limits a commit drops the oldest (state messages
+  // first) and stores a message naming each run of numbers dropped.
+  void set_outbox_limits(OutboxLimits limits);
+  // Up to `limit` messages after row `after`, oldest first.
+  bool outbox_after(std::int64_t after, std::size_t limit, std::vector<QueuedMessage>* out, std::string* error);
+  OutboxFigures outbox_figures();
+  // Grows with every commit that stored messages: a sender polls it.
+  std::uint64_t outbox_generation() const { return outboxGeneration_; }
+
 private:
   struct OpenPeriod {
     bool active = false;
@@ -148,12 +210,27 @@ private:
   bool prune_step(std::int64_t now, bool* deleted, std::string* error);
   std::int64_t used_bytes_locked();
   void fail(std::string* error);
+  bool load_outbox(std::string* error);
+  bool store_message(const OutboxMessage& m, std::string* error);
+  bool delete_sent(const std::vector<std::int64_t>& ids, std::string* error);
+  bool outbox_due(std::int64_t now);
+  bool bound_outbox(std::int64_t now, std::string* error);
+  using DroppedSeqs = std::map<std::uint32_t, std::vector<std::int64_t>>;
+  bool drop_oldest(const std::string& filter, std::optional<std::int64_t> bound, const std::function<bool()>& more,
+                   DroppedSeqs* dropped, std::string* error);
 
   std::mutex mutex_;
   sqlite3* db_ = nullptr;
   std::unique_ptr<Statements> statements_;
   Retention retention_;
   std::map<std::uint32_t, MeterPeriods> open_;
+
+  OutboxLimits outboxLimits_;
+  std::map<std::uint32_t, std::int64_t> lastSeq_;  // as stored
+  std::int64_t outboxRows_ = 0;
+  std::int64_t outboxBytes_ = 0;
+  std::uint64_t dropped_ = 0;
+  std::atomic<std::uint64_t> outboxGeneration_{0};
 };
 
 }  // namespace hist

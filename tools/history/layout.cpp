@@ -48,6 +48,24 @@ constexpr const char* kTables =
     " upto INTEGER NOT NULL,"
     " stats BLOB NOT NULL);";
 
+// Since layout 2: what waits for the broker, oldest first, and the last
+// sequence number given to each meter's counted messages. The topic is
+// kept below the prefix, so that a new prefix applies to what waits. Row
+// ids are never reused: the sender reads on from the last one it sent.
+constexpr const char* kOutboxTables =
+    "CREATE TABLE outbox ("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " data_id INTEGER NOT NULL,"
+    " seq INTEGER,"  // none: not counted (meta, the retained availability)
+    " kind TEXT NOT NULL,"
+    " time INTEGER NOT NULL,"  // of what it tells, seconds since the epoch
+    " topic TEXT NOT NULL,"
+    " retain INTEGER NOT NULL,"
+    " body BLOB NOT NULL);"
+    "CREATE TABLE outbox_seq ("
+    " data_id INTEGER PRIMARY KEY,"
+    " last INTEGER NOT NULL);";
+
 std::string version_pragmas() {
   return "PRAGMA application_id = " + std::to_string(kApplicationId) +
          "; PRAGMA user_version = " + std::to_string(kLayoutVersion) + ";";
@@ -164,7 +182,12 @@ std::string refusal(const std::string& path, const FileLayout& layout) {
 }
 
 bool create_layout(sqlite3* db, std::string* error) {
-  return sql_exec(db, std::string("BEGIN;") + kTables + version_pragmas() + "COMMIT;", error);
+  return sql_exec(db, std::string("BEGIN;") + kTables + kOutboxTables + version_pragmas() + "COMMIT;", error);
+}
+
+bool upgrade_layout(sqlite3* db, int version, std::string* error) {
+  if (version >= kLayoutVersion) return true;
+  return sql_exec(db, std::string(kOutboxTables) + version_pragmas(), error);
 }
 
 bool move_first_layout(sqlite3* db, std::string* error) {
@@ -172,7 +195,7 @@ bool move_first_layout(sqlite3* db, std::string* error) {
                 "DROP INDEX IF EXISTS records_by_device;"
                 "ALTER TABLE records RENAME TO first_records;",
                 error) ||
-      !sql_exec(db, kTables, error))
+      !sql_exec(db, std::string(kTables) + kOutboxTables, error))
     return false;
   if (!copy_first_records(db, error)) return false;
   return sql_exec(db, "DROP TABLE first_records;" + version_pragmas(), error);

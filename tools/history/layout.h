@@ -12,12 +12,13 @@ namespace hist {
 // "KVHS" in the file's header: a file of ours, whatever its version.
 constexpr std::int32_t kApplicationId = 0x4B564853;
 // 1: blocks deflated, a time per record, the minute and hour tiers.
-constexpr int kLayoutVersion = 1;
+// 2: the telemetry outbox and its counters.
+constexpr int kLayoutVersion = 2;
 
 enum class FileKind {
   empty,    // no table yet: a new history
   first,    // written before the layout had a version: moved on first open
-  current,  // this layout
+  current,  // this layout, or an earlier one with a version (moved on open)
   newer,    // a later layout: refused
   foreign,  // not a history
 };
@@ -37,6 +38,10 @@ std::string refusal(const std::string& path, const FileLayout& layout);
 
 // The tables and the version of the current layout, in a new file.
 bool create_layout(sqlite3* db, std::string* error);
+
+// Adds what later layouts added to a file of an earlier version, in the
+// transaction the caller holds.
+bool upgrade_layout(sqlite3* db, int version, std::string* error);
 
 // Moves the records of the first layout into the current tables, deflating
 // their blocks, in the transaction the caller holds. The tiers are filled

@@ -49,6 +49,10 @@ public:
     ok_ = ok_ && sqlite3_bind_text(stmt_, ++n_, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT) == SQLITE_OK;
     return *this;
   }
+  Use& bind_null() {
+    ok_ = ok_ && sqlite3_bind_null(stmt_, ++n_) == SQLITE_OK;
+    return *this;
+  }
   Use& bind_blob(const void* p, std::size_t size) {
     ok_ = ok_ && sqlite3_bind_blob(stmt_, ++n_, size ? p : "", static_cast<int>(size), SQLITE_TRANSIENT) == SQLITE_OK;
     return *this;
@@ -57,6 +61,7 @@ public:
   int step() { return ok_ ? sqlite3_step(stmt_) : SQLITE_MISUSE; }
   bool run() { return step() == SQLITE_DONE; }
 
+  bool is_null(int col) const { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
   std::int64_t integer(int col) const { return sqlite3_column_int64(stmt_, col); }
   std::string text(int col) const {
     const unsigned char* t = sqlite3_column_text(stmt_, col);

@@ -6,6 +6,7 @@
 #include "line_settings.h"
 #include "point_file_hint.h"
 #include "site.h"
+#include "telemetry_options.h"
 #include "web_options.h"
 
 namespace meter_host {
@@ -78,6 +79,11 @@ int check_site_command(const HostOptions& o, LineSink& out, Log& log) {
   web::ServerOptions web;
   bool webOn = false;
   if (!web::resolve_http({}, site.json["http"], &web, &webOn, &error)) findings.push_back(o.site + ": " + error);
+  telemetry::TelemetryOptions mqtt;
+  if (!telemetry::resolve_telemetry({}, site.json["mqtt"], telemetry::host_name(), &mqtt, &error))
+    findings.push_back(o.site + ": " + error);
+  else if (!mqtt.url.empty() && !o.history.path && !site.json["history"]["path"].isString())
+    findings.push_back(o.site + ": " + telemetry::kNeedsHistory);
   for (const std::string& f : findings) out.line(f);
   if (findings.empty()) {
     const std::size_t n = site.meters.size();

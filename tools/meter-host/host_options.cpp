@@ -109,6 +109,7 @@ HostParse parse_host_options(const std::vector<std::string>& args) {
   hist::add_history_flags(app, o.history, "History");
   add_output_options(app, o, rounds);
   web::add_http_options(app, o.http, "Web view");
+  telemetry::add_telemetry_flags(app, o.mqtt, "Telemetry (MQTT)");
   auto* checkConfig =
       app.add_option("--check-config", o.checkConfig,
                      "check a configuration and the point file that mode 1\nwould read for --data-id (with --site and no FILE:\n"

@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "history_options.h"
+#include "telemetry_options.h"
 #include "web_options.h"
 
 namespace meter_host {
@@ -46,6 +47,7 @@ struct HostOptions {
   std::optional<unsigned> roundTimeoutMs;
   hist::HistoryFlags history;  // --history and how it is kept
   web::HttpOptions http;
+  telemetry::TelemetryFlags mqtt;  // --mqtt and the outbox
   bool snapshot = false;
   bool showTable = false;   // --show table
   std::string checkConfig;  // --check-config FILE: check it and end

@@ -29,6 +29,7 @@
 #include "simulator.h"
 #include "site.h"
 #include "site_reload.h"
+#include "telemetry_sink.h"
 #include "web_wiring.h"
 
 namespace {
@@ -76,6 +77,12 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
     return cli::kBadUsage;
   }
   historyOptions = hist::resolve_history_options(o.history, historyOptions);
+  telemetry::TelemetryOptions mqtt;
+  if (!telemetry::resolve_telemetry(o.mqtt, site.json["mqtt"], telemetry::host_name(), &mqtt, &error) ||
+      (!mqtt.url.empty() && historyOptions.path.empty() && !(error = telemetry::kNeedsHistory).empty())) {
+    log.error(error);
+    return cli::kBadUsage;
+  }
   web::ServerOptions webOptions;
   webOptions.version = KV_VERSION;
   bool webWanted = false;
@@ -121,9 +128,20 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
   sinks.add(std::make_shared<LogSink>(log, several, [&session](std::size_t m, bool quiet) { session.set_quiet(m, quiet); }));
   sinks.add(std::make_shared<RoundOutputSink>(out, log, o.snapshot, o.showTable, outIsTerminal, several));
   std::shared_ptr<hist::HistorySink> historySink;
+  std::shared_ptr<telemetry::TelemetrySink> telemetrySink;
   if (history) {
-    sinks.add(historySink = std::make_shared<hist::HistorySink>(history, historyOptions,
-                                                               [&log](const std::string& line) { log.line(line); }));
+    historySink = std::make_shared<hist::HistorySink>(history, historyOptions,
+                                                      [&log](const std::string& line) { log.line(line); });
+    // Before the history: at the stop the link ends first, and the
+    // history's last commit deletes what the broker took until then.
+    if (!mqtt.url.empty()) {
+      sinks.add(telemetrySink = std::make_shared<telemetry::TelemetrySink>(
+                    history, historySink, mqtt, [&log](const telemetry::LinkLogLine& l) {
+                      l.warning ? log.warning(l.text) : log.line(l.text);
+                    }));
+      session.stats().add_line([sink = telemetrySink.get()] { return sink->stats_line(); });
+    }
+    sinks.add(historySink);
     session.stats().add_line([sink = historySink.get()] {
       return "history: " + std::to_string(sink->rounds_stored()) + " rounds stored, " +
              std::to_string(sink->rounds_not_stored()) + " not stored";
@@ -131,7 +149,11 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
   }
   sinks.add(std::make_shared<StartupCommands>(runner, log, startup_commands(o.writes, o.ioctls)));
   notify::NotifySinkOptions notifyOptions;
-  notifyOptions.historyState = [&historySink] { return historySink ? historySink->state_text() : std::string(); };
+  notifyOptions.historyState = [&historySink, &telemetrySink] {
+    std::string state = historySink ? historySink->state_text() : std::string();
+    if (telemetrySink) state += (state.empty() ? "" : ", ") + telemetrySink->status_text();
+    return state;
+  };
   std::string notifyError;
   notifier = notify::make_notify_sink(std::move(notifyOptions), &notifyError);
   if (!notifyError.empty()) log.warning("no service notifications: " + notifyError);
