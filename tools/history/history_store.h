@@ -87,6 +87,9 @@ struct OutboxFigures {
 
 // What one commit stores.
 struct Batch {
+  Batch() = default;
+  Batch(std::vector<StoredRound> r, std::vector<StoredAlarm> a) : rounds(std::move(r)), alarms(std::move(a)) {}
+
   std::vector<StoredRound> rounds;
   std::vector<StoredAlarm> alarms;
   std::vector<OutboxMessage> messages;

@@ -80,8 +80,8 @@ std::string TelemetrySink::stats_line() const {
   const hist::OutboxFigures f = store_->outbox_figures();
   return "mqtt: " + link_->state_text() + "; outbox " + std::to_string(f.messages) +
          (f.messages == 1 ? " message" : " messages") + oldest_text() +
-         ", " + std::to_string(f.bytes) + " bytes; " + std::to_string(link_->messages_sent()) + " sent, " +
-         std::to_string(f.dropped) + " dropped";
+         ", " + std::to_string(f.bytes) + " bytes; " + std::to_string(link_->messages_sent()) + " sent (" +
+         std::to_string(link_->bytes_sent()) + " bytes), " + std::to_string(f.dropped) + " dropped";
 }
 
 }  // namespace telemetry
