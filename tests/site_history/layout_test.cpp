@@ -115,13 +115,15 @@ TEST(HistoryLayout, ForeignAndNewerFilesAreRefusedAndLeftAsTheyAre) {
     ASSERT_TRUE(store.open(dir.path("newer.db"), &error)) << error;
   }
   run_sql(dir.path("newer.db"), "PRAGMA user_version = " + std::to_string(hist::kLayoutVersion + 1));
+  const std::string newer = "it was written by a newer meter-host (layout " + std::to_string(hist::kLayoutVersion + 1) +
+                            "; this one knows layouts up to " + std::to_string(hist::kLayoutVersion) + ")";
   const struct {
     const char* file;
-    const char* says;
+    std::string says;
   } cases[] = {
       {"notes.txt", "is not a history this meter-host can write: file is not a database"},
       {"other.db", "is not a history this meter-host can write: it is another SQLite database (tables customers)"},
-      {"newer.db", "it was written by a newer meter-host (layout 2; this one knows layouts up to 1)"},
+      {"newer.db", newer},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);

@@ -10,7 +10,7 @@ namespace {
 
 using history_test::query;
 
-constexpr std::int64_t kNow = history_test::kTestNow;
+constexpr std::int64_t kSentAt = history_test::kTestNow;
 
 hist::OutboxMessage message(std::uint32_t dataId, const std::string& kind, std::int64_t time,
                             std::size_t bodyBytes = 10, bool counted = true) {
@@ -60,8 +60,8 @@ struct Outbox : ::testing::Test {
 
 TEST_F(Outbox, EachMeterCountsItsOwnMessagesAcrossARestart) {
   hist::Batch b;
-  b.messages = {message(1, "meta", kNow, 10, false), message(1, "state", kNow), message(2, "state", kNow),
-                message(1, "alarm", kNow), message(1, "availability", kNow, 10, false)};
+  b.messages = {message(1, "meta", kSentAt, 10, false), message(1, "state", kSentAt), message(2, "state", kSentAt),
+                message(1, "alarm", kSentAt), message(1, "availability", kSentAt, 10, false)};
   commit(store, b);
   auto rows = all(store);
   ASSERT_EQ(rows.size(), 5u);
@@ -83,7 +83,7 @@ TEST_F(Outbox, EachMeterCountsItsOwnMessagesAcrossARestart) {
   std::string error;
   ASSERT_TRUE(again.open(path, &error)) << error;
   hist::Batch more;
-  more.messages = {message(1, "state", kNow + 60), message(2, "state", kNow + 60)};
+  more.messages = {message(1, "state", kSentAt + 60), message(2, "state", kSentAt + 60)};
   commit(again, more);
   rows = all(again);
   ASSERT_EQ(rows.size(), 2u);
@@ -94,7 +94,7 @@ TEST_F(Outbox, EachMeterCountsItsOwnMessagesAcrossARestart) {
 
 TEST_F(Outbox, AFailedCommitGivesNoNumberAway) {
   hist::Batch b;
-  b.messages = {message(1, "state", kNow)};
+  b.messages = {message(1, "state", kSentAt)};
   commit(store, b);
   // Another writer holds the file: the commit fails, and the number its
   // message would have had goes to the next one instead.
@@ -103,7 +103,7 @@ TEST_F(Outbox, AFailedCommitGivesNoNumberAway) {
   ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
   std::string error;
   hist::Batch blocked;
-  blocked.messages = {message(1, "state", kNow + 1)};
+  blocked.messages = {message(1, "state", kSentAt + 1)};
   EXPECT_FALSE(store.commit(blocked, &error));
   sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(other);
@@ -123,18 +123,18 @@ TEST_F(Outbox, OverItsSizeTheOldestStatesGoFirstAndEachRunIsNamed) {
   // States 1-2, an alarm (3), states 4-9 of about 1 KB each, then an
   // alarm (10): about 9 KB, under the bound.
   hist::Batch b;
-  b.now = kNow;
-  b.messages = {message(1, "state", kNow, 1000), message(1, "state", kNow, 1000), message(1, "alarm", kNow)};
-  for (int i = 0; i < 6; ++i) b.messages.push_back(message(1, "state", kNow + i, 1000));
-  b.messages.push_back(message(1, "alarm", kNow + 7));
+  b.now = kSentAt;
+  b.messages = {message(1, "state", kSentAt, 1000), message(1, "state", kSentAt, 1000), message(1, "alarm", kSentAt)};
+  for (int i = 0; i < 6; ++i) b.messages.push_back(message(1, "state", kSentAt + i, 1000));
+  b.messages.push_back(message(1, "alarm", kSentAt + 7));
   commit(store, b);
   EXPECT_EQ(store.outbox_figures().dropped, 0u);
 
   // Three more states: over the bound, cut back to 90 % of it.
   hist::Batch over;
-  over.now = kNow + 10;
-  over.messages = {message(1, "state", kNow + 8, 1000), message(1, "state", kNow + 9, 1000),
-                   message(1, "state", kNow + 10, 1000)};
+  over.now = kSentAt + 10;
+  over.messages = {message(1, "state", kSentAt + 8, 1000), message(1, "state", kSentAt + 9, 1000),
+                   message(1, "state", kSentAt + 10, 1000)};
   commit(store, over);
   const hist::OutboxFigures f = store.outbox_figures();
   EXPECT_LE(f.bytes, 9'000 + 200);  // the gap messages come after the cut
@@ -159,8 +159,8 @@ TEST_F(Outbox, OnlyAlarmsLeftTheyGoToo) {
   limits.gapMessage = gap;
   store.set_outbox_limits(limits);
   hist::Batch b;
-  b.now = kNow;
-  for (int i = 0; i < 4; ++i) b.messages.push_back(message(7, "alarm", kNow + i, 1000));
+  b.now = kSentAt;
+  for (int i = 0; i < 4; ++i) b.messages.push_back(message(7, "alarm", kSentAt + i, 1000));
   commit(store, b);
   const auto rows = all(store);
   ASSERT_EQ(rows.size(), 3u);
@@ -174,16 +174,16 @@ TEST_F(Outbox, PastItsAgeStatesThenTheRestGo) {
   limits.gapMessage = gap;
   store.set_outbox_limits(limits);
   hist::Batch b;
-  b.now = kNow;
-  b.messages = {message(1, "state", kNow - 3 * 86400), message(1, "alarm", kNow - 3 * 86400),
-                message(1, "state", kNow - 2 * 86400), message(1, "state", kNow - 3600)};
+  b.now = kSentAt;
+  b.messages = {message(1, "state", kSentAt - 3 * 86400), message(1, "alarm", kSentAt - 3 * 86400),
+                message(1, "state", kSentAt - 2 * 86400), message(1, "state", kSentAt - 3600)};
   commit(store, b);
   std::vector<std::string> payloads;
   for (const auto& r : all(store)) payloads.push_back(r.payload);
   ASSERT_EQ(payloads.size(), 2u);
   EXPECT_EQ(payloads[0], "{\"seq\":4,\"k\":\"xxxxxxxxxx\"}");
   EXPECT_EQ(payloads[1], "{\"seq\":5,\"from\":1,\"to\":3,\"reason\":\"outbox age\"}");
-  EXPECT_EQ(store.outbox_figures().oldest, kNow - 3600);
+  EXPECT_EQ(store.outbox_figures().oldest, kSentAt - 3600);
 }
 
 TEST(OutboxLayout, AFileOfTheLayoutBeforeGainsTheOutbox) {
@@ -193,7 +193,7 @@ TEST(OutboxLayout, AFileOfTheLayoutBeforeGainsTheOutbox) {
     hist::HistoryStore store;
     std::string error;
     ASSERT_TRUE(store.open(path, &error)) << error;
-    ASSERT_TRUE(store.commit(hist::Batch{{history_test::round_at(1, kNow, 0)}, {}}, &error)) << error;
+    ASSERT_TRUE(store.commit(hist::Batch{{history_test::round_at(1, kSentAt, 0)}, {}}, &error)) << error;
   }
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
@@ -207,7 +207,7 @@ TEST(OutboxLayout, AFileOfTheLayoutBeforeGainsTheOutbox) {
   ASSERT_TRUE(store.open(path, &error)) << error;
   EXPECT_EQ(query(path, "PRAGMA user_version"), std::to_string(hist::kLayoutVersion));
   hist::Batch b;
-  b.messages = {message(1, "state", kNow)};
+  b.messages = {message(1, "state", kSentAt)};
   ASSERT_TRUE(store.commit(b, &error)) << error;
   EXPECT_EQ(all(store).size(), 1u);
   EXPECT_TRUE(store.newest(1, &error).has_value()) << "the rounds stay";

@@ -161,7 +161,7 @@ TEST_F(MqttSite, TopicsPayloadsAndEveryNumberInOrderAcrossABrokerRestart) {
   EXPECT_TRUE((*state)["values"]["phase_a_voltage"].isNumeric());
   EXPECT_TRUE(std::regex_match((*state)["time"].asString(),
                                std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(Z|[+-]\d\d:\d\d))")))
-      << (*state)["time"];
+      << (*state)["time"].asString();
   EXPECT_GE((*state)["round"].asUInt(), 1u);
   EXPECT_EQ(on("1/state").front().qos, 1);
 

@@ -43,6 +43,26 @@ struct MqttLink::Client {
   SteadyClock::time_point started;
 };
 
+namespace {
+
+// Why the library gave up, in the words a log reader needs: a TLS failure
+// as OpenSSL said it (a certificate that does not verify), whichever call
+// met it.
+std::string describe(int rc, int error, const std::string& lastError, const std::string& host) {
+  switch (rc) {
+    case MOSQ_ERR_TLS:
+      return "TLS: " + (lastError.empty() ? std::string("the handshake failed") : lastError);
+    case MOSQ_ERR_ERRNO:
+      return std::strerror(error);
+    case MOSQ_ERR_EAI:
+      return "cannot resolve " + host;
+    default:
+      return mosquitto_strerror(rc);
+  }
+}
+
+}  // namespace
+
 MqttLink::MqttLink(std::shared_ptr<hist::HistoryStore> store, const TelemetryOptions& options, Sent sent, LogLine log)
     : store_(std::move(store)), options_(options), sentRows_(std::move(sent)), log_(std::move(log)), state_(options.url) {
   std::call_once(libraryStarted, [] { mosquitto_lib_init(); });
@@ -132,9 +152,7 @@ bool MqttLink::try_connect(Client& c) {
   errno = 0;
   rc = mosquitto_connect_async(c.m, options_.broker.host.c_str(), options_.broker.port, kKeepAliveSeconds);
   if (rc == MOSQ_ERR_SUCCESS) return true;
-  failed(rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno))
-         : rc == MOSQ_ERR_EAI ? "cannot resolve " + options_.broker.host
-                              : std::string(mosquitto_strerror(rc)));
+  failed(describe(rc, errno, c.lastError, options_.broker.host));
   return false;
 }
 
@@ -207,12 +225,8 @@ void MqttLink::run() {
     std::string why;
     if (client->refused >= 0)
       why = std::string("the broker refused the connection: ") + mosquitto_connack_string(client->refused);
-    else if (rc == MOSQ_ERR_TLS)
-      why = "TLS: " + (client->lastError.empty() ? std::string("the handshake failed") : client->lastError);
-    else if (rc == MOSQ_ERR_ERRNO)
-      why = std::strerror(error);
     else if (rc != MOSQ_ERR_SUCCESS)
-      why = mosquitto_strerror(rc);
+      why = describe(rc, error, client->lastError, options_.broker.host);
     else if (!client->connected && SteadyClock::now() - client->started > kConnectTimeout)
       why = "no answer from the broker";
     if (!why.empty()) {

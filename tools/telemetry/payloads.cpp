@@ -27,7 +27,10 @@ std::string compact(const Json::Value& v) {
 Json::Value value_at_resolution(double v, int decimals) {
   if (!std::isfinite(v)) return Json::Value(Json::nullValue);
   const double scale = std::pow(10.0, decimals);
-  return Json::Value(std::round(v * scale) / scale);
+  const double rounded = std::round(v * scale) / scale;
+  // A whole number without its ".0": most energies of a quiet tariff are 0.
+  if (std::fabs(rounded) < 1e15 && rounded == std::trunc(rounded)) return Json::Value(static_cast<Json::Int64>(rounded));
+  return Json::Value(rounded);
 }
 
 std::string topic(std::uint32_t dataId, const char* leaf) { return std::to_string(dataId) + "/" + leaf; }
