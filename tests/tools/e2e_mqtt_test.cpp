@@ -150,6 +150,8 @@ TEST_F(MqttSite, TopicsPayloadsAndEveryNumberInOrderAcrossABrokerRestart) {
   };
   ASSERT_FALSE(on("status").empty());
   EXPECT_EQ(on("status").front().payload, "online");
+  ASSERT_FALSE(on("1/availability").empty());
+  EXPECT_EQ(on("1/availability").front().payload, "online");
   ASSERT_FALSE(on("1/meta").empty());
   const auto meta = json_of(on("1/meta").front().payload);
   ASSERT_TRUE(meta);

@@ -45,6 +45,20 @@ void TelemetrySink::meters_changed(const std::vector<meter_host::MeterInfo>& met
 void TelemetrySink::round_completed(const meter_host::CompletedRound& r) {
   if (r.block.size() != kvrm::kBlockSize) return;
   const auto now = Clock::now();
+  bool firstRound = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    firstRound = announced_.insert(r.meter.dataId).second;
+  }
+  // A meter online from the start has no change to tell: its first round
+  // sets the retained state.
+  if (firstRound) {
+    meter_host::Availability online;
+    online.meter = r.meter;
+    online.online = true;
+    online.since = r.time;
+    history_->queue(availability_retained(online));
+  }
   {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto last = lastState_.find(r.meter.dataId);
@@ -57,6 +71,10 @@ void TelemetrySink::round_completed(const meter_host::CompletedRound& r) {
 void TelemetrySink::alarm_changed(const meter_host::AlarmChange& c) { history_->queue(alarm_message(c)); }
 
 void TelemetrySink::availability_changed(const meter_host::Availability& a) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    announced_.insert(a.meter.dataId);
+  }
   history_->queue(availability_event(a));
   history_->queue(availability_retained(a));
 }

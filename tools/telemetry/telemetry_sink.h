@@ -60,6 +60,7 @@ private:
   std::mutex mutex_;
   std::map<std::uint32_t, Clock::time_point> lastState_;
   std::set<std::uint32_t> described_;
+  std::set<std::uint32_t> announced_;  // the retained availability set
   std::unique_ptr<MqttLink> link_;
 };
 
