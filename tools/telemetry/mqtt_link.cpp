@@ -80,6 +80,13 @@ void MqttLink::stop() {
   if (thread_.joinable()) thread_.join();
 }
 
+void MqttLink::drain(std::chrono::milliseconds timeout) {
+  const std::uint64_t wanted = store_->outbox_generation();
+  const auto until = SteadyClock::now() + timeout;
+  while (up_ && !(seenGeneration_ >= wanted && idle_) && SteadyClock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
 std::string MqttLink::state_text() const {
   std::lock_guard<std::mutex> lock(stateMutex_);
   return stateText_;
@@ -97,6 +104,7 @@ std::int64_t MqttLink::waiting() { return store_->outbox_figures().messages; }
 
 void MqttLink::failed(const std::string& reason) {
   up_ = false;
+  idle_ = false;
   // What was in flight is sent again, from the oldest.
   if (!inFlightRows_.empty()) cursor_ = *inFlightRows_.begin() - 1;
   inFlight_.clear();
@@ -249,6 +257,8 @@ void MqttLink::run() {
       sentRows_(acked_);
       acked_.clear();
     }
+    idle_ = client->connected && !moreMaybe_ && inFlight_.empty();
+    seenGeneration_ = generation_;
   }
   if (client && client->connected) say_offline(*client);
   if (!acked_.empty()) sentRows_(acked_);

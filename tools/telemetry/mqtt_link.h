@@ -39,6 +39,11 @@ public:
   MqttLink(const MqttLink&) = delete;
   MqttLink& operator=(const MqttLink&) = delete;
 
+  // While connected, waits up to `timeout` until everything committed so
+  // far is sent and acknowledged: a clean stop leaves nothing behind for
+  // the next start when the broker is in reach.
+  void drain(std::chrono::milliseconds timeout);
+
   // Says "offline" on P/status when connected (waits a few seconds at most
   // for the broker to take it), disconnects and ends the thread.
   void stop();
@@ -83,6 +88,10 @@ private:
   std::atomic<std::uint64_t> sent_{0};
   std::atomic<std::uint64_t> bytesSent_{0};
   std::atomic<bool> up_{false};
+  // The outbox generation the thread has read up to, and whether it then
+  // had nothing in flight and nothing more to send.
+  std::atomic<std::uint64_t> seenGeneration_{0};
+  std::atomic<bool> idle_{false};
   std::thread thread_;
 };
 

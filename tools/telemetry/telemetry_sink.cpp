@@ -11,6 +11,9 @@ namespace {
 
 std::int64_t wall_clock() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
+// What a clean stop waits at most for the broker to take what is left.
+constexpr std::chrono::seconds kDrainAtStop{5};
+
 }  // namespace
 
 TelemetrySink::TelemetrySink(std::shared_ptr<hist::HistoryStore> store, std::shared_ptr<hist::HistorySink> history,
@@ -79,7 +82,14 @@ void TelemetrySink::availability_changed(const meter_host::Availability& a) {
   history_->queue(availability_retained(a));
 }
 
-void TelemetrySink::stopped(const meter_host::RunEnd&) { link_->stop(); }
+void TelemetrySink::stopped(const meter_host::RunEnd&) {
+  // The last rounds' messages are committed and, with the broker in
+  // reach, sent before the link ends; the history's last commit, after
+  // this, deletes what the broker took.
+  history_->flush();
+  link_->drain(kDrainAtStop);
+  link_->stop();
+}
 
 std::string TelemetrySink::oldest_text() const {
   const hist::OutboxFigures f = store_->outbox_figures();
