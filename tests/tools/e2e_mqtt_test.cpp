@@ -224,6 +224,47 @@ TEST_F(MqttSite, KilledWhileTheBrokerIsAwayThenStartedWithoutIt) {
   expect_nothing_lost(s, left_in(history, 1));
 }
 
+TEST_F(MqttSite, AMeterOfflineAndBackIsDataWithItsOwnNumbers) {
+  broker.start();
+  Subscriber sub(broker, "consumer", std::string(kPrefix) + "/#");
+  ASSERT_TRUE(sub.wait_connected(std::chrono::seconds(30))) << sub.last_problem();
+  // Slave 3 loses its first three requests: offline, then back.
+  HostRun host(host_args(broker.url(), {"--meter", "1", "--meter", "3", "--fault", "no-reply@3", "--fault-count", "3",
+                                        "--timeout-ms", "1000", "--offline-retry", "0.5"}));
+  ASSERT_TRUE(host.err().wait_for("meter 3 (slave 3) back online", kEventTimeout)) << host.err_text();
+  const std::string events = std::string(kPrefix) + "/3/availability";
+  const auto states = [&](const std::vector<Message>& got) {
+    std::vector<std::string> out;  // JSON events as their state, the retained word as it is
+    for (const Message& m : got)
+      if (m.topic == events) {
+        const auto v = json_of(m.payload);
+        out.push_back(v ? (*v)["state"].asString() + " event" : m.payload);
+      }
+    return out;
+  };
+  ASSERT_TRUE(sub.wait_for(
+      [&](const std::vector<Message>& got) { return states(got).size() >= 4 && seen(got, 1).last >= 3; }, kWait))
+      << host.err_text();
+  host.send("quit");
+  EXPECT_EQ(host.wait(), 0) << host.err_text();
+  const std::vector<Message> got = sub.messages();
+  EXPECT_EQ(states(got), (std::vector<std::string>{"offline event", "offline", "online event", "online"}));
+  for (const Message& m : got)
+    if (m.topic == events)
+      if (const auto v = json_of(m.payload)) {
+        EXPECT_TRUE((*v)["seq"].isIntegral());
+        EXPECT_FALSE((*v)["time"].asString().empty());
+      }
+  // Each meter counts its own, from 1.
+  for (const std::uint32_t meter : {1u, 3u}) {
+    SCOPED_TRACE(meter);
+    const Seen s = seen(got, meter);
+    expect_in_order(s);
+    expect_nothing_lost(s, left_in(history, meter));
+    EXPECT_EQ(*s.numbers.begin(), 1);
+  }
+}
+
 TEST_F(MqttSite, OverItsCapTheOutboxDropsTheOldestStatesAndSaysSo) {
   broker.start();
   Subscriber sub(broker, "consumer", std::string(kPrefix) + "/#");
