@@ -131,18 +131,25 @@ TEST(SiteCheck, EveryFindingOfTheSiteAndItsMeters) {
   write_text(dir.path("a.json"), R"({"appSetting": {"b_mode": 5}})");
   write_text(dir.path("good.json"), R"({"line": {"port": "/dev/ttyUSB0"}, "meters": [{"slave": 1, "config": ")" +
                                         dir.path("a.json") + R"("}, {"slave": 2, "config": ")" + dir.path("a.json") +
-                                        R"("}]})");
+                                        R"("}], "history": {"path": "h.db"}, "mqtt": {"url": "mqtts://broker.example"}})");
   const Finished good = run_host({"--site", dir.path("good.json"), "--check-config"});
   EXPECT_EQ(good.status, 0) << good.err;
   EXPECT_EQ(good.out, (std::vector<std::string>{dir.path("good.json") + ": no findings (2 meters)"}));
 
   write_text(dir.path("bad.json"), R"({"line": {"port": "/dev/ttyUSB0"}, "meters": [{"slave": 1, "config": ")" +
-                                       dir.path("none.json") + R"("}], "http": {"listen": "x"}})");
+                                       dir.path("none.json") +
+                                       R"("}], "http": {"listen": "x"}, "mqtt": {"url": "mqtt://broker.example"}})");
   const Finished bad = run_host({"--site", dir.path("bad.json"), "--check-config"});
   EXPECT_EQ(bad.status, 1) << bad.err;
-  ASSERT_EQ(bad.out.size(), 2u) << bad.err;
+  ASSERT_EQ(bad.out.size(), 3u) << bad.err;
   EXPECT_NE(bad.out[0].find("none.json"), std::string::npos);
   EXPECT_NE(bad.out[1].find("\"listen\""), std::string::npos);
+  EXPECT_NE(bad.out[2].find("--mqtt needs a history"), std::string::npos) << bad.out[2];
+
+  // The same refusal at a start, before anything runs.
+  const Finished noHistory = run_host({"--simulate", "--mqtt", "mqtt://127.0.0.1:1", "--rounds", "1"});
+  EXPECT_EQ(noHistory.status, 2);
+  EXPECT_NE(noHistory.err.find("--mqtt needs a history"), std::string::npos) << noHistory.err;
 
   EXPECT_EQ(run_host({"--site", dir.path("missing.json"), "--check-config"}).status, 2);
   EXPECT_EQ(run_host({"--check-config"}).status, 2) << "a FILE or a site to check";
