@@ -14,6 +14,7 @@
 #include <json/reader.h>
 
 #include "broker.h"
+#include "service/notify_listener.h"
 #include "support/runs.h"
 
 namespace {
@@ -137,9 +138,26 @@ TEST_F(MqttSite, TopicsPayloadsAndEveryNumberInOrderAcrossABrokerRestart) {
   broker.start();
   Subscriber sub(broker, "consumer", std::string(kPrefix) + "/#");
   ASSERT_TRUE(sub.wait_connected(std::chrono::seconds(30))) << sub.last_problem();
+  auto manager = std::make_optional<kvtest::NotifyListener>(dir.path("notify"));
+  setenv("NOTIFY_SOCKET", manager->address().c_str(), 1);
   HostRun host(host_args(broker.tls_url()));
+  unsetenv("NOTIFY_SOCKET");
   ASSERT_TRUE(host.err().wait_for("mqtt: connected to " + broker.tls_url(), kEventTimeout)) << host.err_text();
   ASSERT_TRUE(received_through(sub, 5)) << host.err_text();
+  // The service's status line tells the broker's state and the outbox.
+  const std::regex status(R"(STATUS=1 of 1 meter online, cycle \d+, history ok, mqtt connected, outbox \d+.*, \d+ sent, 0 dropped)");
+  std::vector<std::string> told;
+  // One status line a cycle: a bounded number of them.
+  while (told.size() < 500) {
+    const auto m = manager->next();
+    if (!m) break;
+    told.push_back(*m);
+    if (std::regex_search(*m, status)) break;
+  }
+  ASSERT_FALSE(told.empty());
+  EXPECT_TRUE(std::regex_search(told.back(), status)) << told.back();
+  // Closed: the datagrams that follow have nowhere to wait.
+  manager.reset();
 
   const std::vector<Message> first = sub.messages();
   const auto on = [&](const std::string& leaf) {

@@ -23,14 +23,16 @@ TEST(SiteReload, MetersAddedRemovedAndReconfiguredWhileTheOthersGoOn) {
   HostRun host({"--site", dir.path("site.json"), "--interval", "0", "--history", dir.path("h.db")});
   ASSERT_TRUE(host.err().wait_for("meter 2 (slave 2): round 2 completed", kEventTimeout)) << host.err_text();
 
-  // Slave 2 leaves, slave 3 joins, slave 1 keeps its driver.
-  write_text(dir.path("site.json"), line + R"({"slave": 3}]})");
+  // Slave 2 leaves, slave 3 joins, slave 1 keeps its driver; a broker
+  // named now takes a restart, and says so.
+  write_text(dir.path("site.json"), line + R"({"slave": 3}], "mqtt": {"url": "mqtt://127.0.0.1:1"}})");
   kill(host.pid(), SIGHUP);
   ASSERT_TRUE(host.err().wait_for("meter 3 (slave 3): round 2 completed", kEventTimeout)) << host.err_text();
   const std::string afterFirst = host.err_text();
   EXPECT_NE(afterFirst.find("reload: meter 2 (slave 2) removed"), std::string::npos) << afterFirst;
   EXPECT_NE(afterFirst.find("reload: meter 3 (slave 3) added"), std::string::npos) << afterFirst;
   EXPECT_EQ(afterFirst.find("meter 1 (slave 1) removed"), std::string::npos);
+  EXPECT_NE(afterFirst.find("reload: the site's \"mqtt\" changed: it takes a restart"), std::string::npos) << afterFirst;
   const std::size_t slave2Rounds = count_of(afterFirst, "meter 2 (slave 2): round ");
 
   // A changed configuration goes to the running driver.

@@ -174,10 +174,12 @@ bool HistoryStore::bound_outbox(std::int64_t now, std::string* error) {
       return false;
   }
   if (!limits.gapMessage) return true;
-  for (const auto& [reason, dropped] : {std::pair{"outbox age", &aged}, std::pair{"outbox full", &over}})
-    for (const auto& [dataId, seqs] : *dropped) {
+  for (const auto& group : {std::pair{"outbox age", &aged}, std::pair{"outbox full", &over}})
+    for (const auto& meter : *group.second) {
+      const char* reason = group.first;
+      const std::uint32_t dataId = meter.first;
       bool ok = true;
-      runs_of(seqs, [&](std::int64_t from, std::int64_t to) {
+      runs_of(meter.second, [&](std::int64_t from, std::int64_t to) {
         ok = ok && store_message(limits.gapMessage(DroppedRun{dataId, from, to, reason}, now), error);
       });
       if (!ok) return false;

@@ -189,7 +189,7 @@ int run(int argc, char** argv, LineSink& out, bool outIsTerminal) {
   cycles.roundTimeout = round_timeout(o.roundTimeoutMs, session.line());
   cycles.offlineRetry = std::chrono::duration_cast<Clock::duration>(
       std::chrono::duration<double>(o.offlineRetry.value_or(site.offlineRetry.value_or(30.0))));
-  cycles.reload = SiteReload(o, session, setup.history, sinks, log, notifier.get());
+  cycles.reload = SiteReload(o, session, setup.history, sinks, log, notifier.get(), site.json);
   const RunEnd t = run_cycles(cycles, session, stopper, sinks);
   signals.stop();
   commands.stop();

@@ -6,7 +6,15 @@
 
 namespace meter_host {
 
-bool SiteReload::read(std::vector<MeterSetup>* meters, std::string* error) const {
+namespace {
+
+// The site's members that a running meter-host reads once: a change is
+// told, and applied by a restart.
+constexpr const char* kRestartMembers[] = {"history", "http", "mqtt"};
+
+}  // namespace
+
+bool SiteReload::read(std::vector<MeterSetup>* meters, Json::Value* siteJson, std::string* error) const {
   Site site;
   Json::Value config;
   LineSettings line;
@@ -22,6 +30,7 @@ bool SiteReload::read(std::vector<MeterSetup>* meters, std::string* error) const
     return false;
   }
   if (meters->empty()) meters->push_back(MeterSetup{line.slave, o_.dataId, config});
+  *siteJson = site.json;
   return true;
 }
 
@@ -34,8 +43,9 @@ bool SiteReload::operator()() {
   if (notifier_) notifier_->reloading();
   log_.line("reloading " + (o_.site.empty() ? std::string("the configuration") : o_.site));
   std::vector<MeterSetup> meters;
+  Json::Value site;
   std::string error;
-  if (!read(&meters, &error)) {
+  if (!read(&meters, &site, &error)) {
     refused(error);
     return false;
   }
@@ -44,6 +54,9 @@ bool SiteReload::operator()() {
     refused(error);
     return false;
   }
+  for (const char* member : kRestartMembers)
+    if (site[member] != started_[member])
+      log_.warning(std::string("reload: the site's \"") + member + "\" changed: it takes a restart");
   for (const std::string& change : *changes) log_.line("reload: " + change);
   if (changes->empty()) log_.line("reload: nothing changed");
   if (notifier_) notifier_->reloaded();

@@ -101,7 +101,8 @@ std::string TelemetrySink::oldest_text() const {
 std::string TelemetrySink::status_text() const {
   const hist::OutboxFigures f = store_->outbox_figures();
   return std::string(link_->connected() ? "mqtt connected" : "mqtt down") + ", outbox " +
-         std::to_string(f.messages) + oldest_text();
+         std::to_string(f.messages) + oldest_text() + ", " + std::to_string(link_->messages_sent()) + " sent, " +
+         std::to_string(f.dropped) + " dropped";
 }
 
 std::string TelemetrySink::stats_line() const {

@@ -41,7 +41,8 @@ public:
   // After the history's last commit: the link says goodbye and ends.
   void stopped(const meter_host::RunEnd& end) override;
 
-  // "mqtt connected, outbox 3 (oldest 12 s)": for the service status.
+  // "mqtt connected, outbox 3 (oldest 12 s), 120 sent, 0 dropped": for
+  // the service's status line.
   std::string status_text() const;
   // The statistics' line: the broker, the outbox's depth and oldest
   // message, messages sent and dropped.
