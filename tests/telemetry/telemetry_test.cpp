@@ -253,10 +253,11 @@ TEST(TelemetryLink, RetriesDoubleFromOneSecondToAMinute) {
 }
 
 TEST(TelemetryLink, PublishPacketBytes) {
-  // Fixed header 1 + length 1, topic length 2 + 5, packet id 2, payload 10.
-  EXPECT_EQ(telemetry::publish_packet_bytes(5, 10), 21u);
+  // Fixed header 1 + length 1, topic length 2 + 5, packet id 2, no
+  // properties 1, payload 10.
+  EXPECT_EQ(telemetry::publish_packet_bytes(5, 10), 22u);
   // A remaining length of 128 or more takes a second length byte.
-  EXPECT_EQ(telemetry::publish_packet_bytes(10, 200), 1u + 2u + 2u + 10u + 2u + 200u);
+  EXPECT_EQ(telemetry::publish_packet_bytes(10, 200), 1u + 2u + 2u + 10u + 2u + 1u + 200u);
 }
 
 }  // namespace

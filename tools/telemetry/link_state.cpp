@@ -54,7 +54,7 @@ std::chrono::seconds Backoff::next() {
 }
 
 std::size_t publish_packet_bytes(std::size_t topicBytes, std::size_t payloadBytes) {
-  const std::size_t remaining = 2 + topicBytes + 2 + payloadBytes;
+  const std::size_t remaining = 2 + topicBytes + 2 + 1 + payloadBytes;
   std::size_t lengthBytes = 1;
   for (std::size_t r = remaining; r >= 128; r /= 128) ++lengthBytes;
   return 1 + lengthBytes + remaining;

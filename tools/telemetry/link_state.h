@@ -47,8 +47,8 @@ private:
   std::chrono::seconds wait_ = kFirst;
 };
 
-// The bytes of an MQTT 3.1.1 PUBLISH at QoS 1: fixed header, topic, packet
-// id and payload.
+// The bytes of an MQTT 5 PUBLISH at QoS 1 without properties: fixed
+// header, topic, packet id, the properties' length and the payload.
 std::size_t publish_packet_bytes(std::size_t topicBytes, std::size_t payloadBytes);
 
 }  // namespace telemetry

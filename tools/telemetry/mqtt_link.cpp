@@ -37,7 +37,12 @@ struct MqttLink::Client {
   bool connected = false;
   bool announced = false;
   int refused = -1;  // the broker's CONNACK code when it refused
+  int publishRefused = -1;  // a PUBACK's code when the broker would not take a message
   std::string lastError;  // the library's last error line (TLS)
+  // The link counts as up once the broker took "online" on P/status: a
+  // broker that takes the connection but not our messages is no link.
+  int onlineMid = -1;
+  bool onlineTaken = false;
   int goodbyeMid = -1;
   bool goodbyeTaken = false;
   SteadyClock::time_point started;
@@ -119,16 +124,24 @@ bool MqttLink::try_connect(Client& c) {
     failed(std::string("cannot make an MQTT client: ") + std::strerror(errno));
     return false;
   }
-  mosquitto_int_option(c.m, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-  mosquitto_connect_callback_set(c.m, [](mosquitto*, void* obj, int rc) {
+  // MQTT 5: a broker that will not take a message (its access list) says
+  // so in the PUBACK, where 3.1.1 acknowledges it and drops it. Such a
+  // message stays in the outbox.
+  mosquitto_int_option(c.m, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+  mosquitto_connect_v5_callback_set(c.m, [](mosquitto*, void* obj, int rc, int, const mosquitto_property*) {
     auto* client = static_cast<Client*>(obj);
     if (rc == 0)
       client->connected = true;
     else
       client->refused = rc;
   });
-  mosquitto_publish_callback_set(c.m, [](mosquitto*, void* obj, int mid) {
+  mosquitto_publish_v5_callback_set(c.m, [](mosquitto*, void* obj, int mid, int reason, const mosquitto_property*) {
     auto* client = static_cast<Client*>(obj);
+    if (reason >= 0x80) {
+      client->publishRefused = reason;
+      return;
+    }
+    if (mid == client->onlineMid) client->onlineTaken = true;
     if (mid == client->goodbyeMid) client->goodbyeTaken = true;
     MqttLink& link = *client->link;
     const auto it = link.inFlight_.find(mid);
@@ -232,35 +245,40 @@ void MqttLink::run() {
     const int error = errno;
     std::string why;
     if (client->refused >= 0)
-      why = std::string("the broker refused the connection: ") + mosquitto_connack_string(client->refused);
+      why = std::string("the broker refused the connection: ") + mosquitto_reason_string(client->refused);
+    else if (client->publishRefused >= 0)
+      why = "the broker refused messages under " + options_.prefix + ": " +
+            mosquitto_reason_string(client->publishRefused);
     else if (rc != MOSQ_ERR_SUCCESS)
       why = describe(rc, error, client->lastError, options_.broker.host);
-    else if (!client->connected && SteadyClock::now() - client->started > kConnectTimeout)
+    else if (!client->announced && SteadyClock::now() - client->started > kConnectTimeout)
       why = "no answer from the broker";
     if (!why.empty()) {
       failed(why);
       retryLater();
       continue;
     }
-    if (client->connected && !client->announced) {
+    if (client->connected && client->onlineMid < 0) {
+      const std::string status = options_.prefix + "/status";
+      if (mosquitto_publish(client->m, &client->onlineMid, status.c_str(), 6, "online", 1, true) == MOSQ_ERR_SUCCESS)
+        bytesSent_ += publish_packet_bytes(status.size(), 6);
+    }
+    if (client->onlineTaken && !client->announced) {
       client->announced = true;
       backoff_.reset();
-      const std::string status = options_.prefix + "/status";
-      if (mosquitto_publish(client->m, nullptr, status.c_str(), 6, "online", 1, true) == MOSQ_ERR_SUCCESS)
-        bytesSent_ += publish_packet_bytes(status.size(), 6);
       up_ = true;
       moreMaybe_ = true;
       log(state_.connected(waiting()));
     }
-    if (client->connected) pump(*client);
+    if (client->announced) pump(*client);
     if (!acked_.empty()) {
       sentRows_(acked_);
       acked_.clear();
     }
-    idle_ = client->connected && !moreMaybe_ && inFlight_.empty();
+    idle_ = client->announced && !moreMaybe_ && inFlight_.empty();
     seenGeneration_ = generation_;
   }
-  if (client && client->connected) say_offline(*client);
+  if (client && client->announced) say_offline(*client);
   if (!acked_.empty()) sentRows_(acked_);
   acked_.clear();
   client.reset();

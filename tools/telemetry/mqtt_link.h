@@ -1,9 +1,11 @@
 #pragma once
-// The link to the broker, on a thread of its own: connects (TLS when the
-// URL says so, the broker's certificate and host name verified), sends the
-// outbox oldest first at QoS 1 with a window of messages in flight, and
-// hands the rows the broker acknowledged back to be deleted by the
-// history's next commit. On any failure the client is dropped whole and a
+// The link to the broker, on a thread of its own: connects over MQTT 5
+// (TLS when the URL says so, the broker's certificate and host name
+// verified), sends the outbox oldest first at QoS 1 with a window of
+// messages in flight, and hands the rows the broker acknowledged back to
+// be deleted by the history's next commit. The link is up once the broker
+// took "online" on P/status; a message it refuses (its access list) is
+// kept and the link retried as after any failure. On any failure the client is dropped whole and a
 // new one tries after the back-off: what was in flight and not
 // acknowledged is sent again (a consumer drops a number it has seen).
 // P/status is "online" while connected; the will, and a clean stop, make
