@@ -226,17 +226,21 @@ TEST(TelemetryLink, OneLinePerChangeOfState) {
             "mqtt: cannot use the broker mqtt://b:1883: Connection refused; 3 messages waiting, retrying (polling and "
             "storing go on)");
   EXPECT_FALSE(s.failed("Connection refused", 4)) << "the same reason again: quiet";
-  line = s.failed("the broker refused the connection: not authorised", 4);
-  ASSERT_TRUE(line) << "a new reason is told";
+  EXPECT_FALSE(s.failed("No route to host", 4)) << "the network failing another way: quiet";
+  line = s.failed("the broker refused the connection: not authorised", 4, true);
+  ASSERT_TRUE(line) << "a refusal is told";
+  EXPECT_FALSE(s.failed("the broker refused the connection: not authorised", 4, true));
+  ASSERT_TRUE(s.failed("TLS: certificate verify failed", 4, true)) << "a new refusal is told";
   line = s.connected(1);
   ASSERT_TRUE(line);
   EXPECT_FALSE(line->warning);
   EXPECT_EQ(line->text, "mqtt: the broker mqtt://b:1883 is back, 1 message waiting");
   EXPECT_TRUE(s.up());
   EXPECT_FALSE(s.connected(0));
-  line = s.failed("Connection refused", 9);
+  line = s.failed("The connection was lost.", 9);
   ASSERT_TRUE(line);
-  EXPECT_EQ(line->text, "mqtt: lost the broker mqtt://b:1883: Connection refused; 9 messages waiting, retrying");
+  EXPECT_EQ(line->text, "mqtt: lost the broker mqtt://b:1883: The connection was lost.; 9 messages waiting, retrying");
+  EXPECT_FALSE(s.failed("Connection refused", 9)) << "one line when the broker goes away";
   EXPECT_EQ(s.text(), "down (Connection refused)");
 
   telemetry::LinkState fresh("mqtt://b:1883");

@@ -12,12 +12,14 @@ std::string waiting_text(std::int64_t waiting) {
 
 }  // namespace
 
-std::optional<LinkLogLine> LinkState::failed(const std::string& reason, std::int64_t waiting) {
+std::optional<LinkLogLine> LinkState::failed(const std::string& reason, std::int64_t waiting, bool refusal) {
   const State was = state_;
-  const bool sameReason = was == State::down && reason == reason_;
+  // Away already: a new refusal is told, the network failing another way is not.
+  const bool told = was == State::down && (reason == reason_ || (!refusal && !refusal_));
   state_ = State::down;
   reason_ = reason;
-  if (sameReason) return std::nullopt;
+  refusal_ = refusal;
+  if (told) return std::nullopt;
   if (was == State::up)
     return LinkLogLine{true, "mqtt: lost the broker " + url_ + ": " + reason + "; " + waiting_text(waiting) +
                                  ", retrying"};

@@ -1,7 +1,8 @@
 #pragma once
 // The broker link's log and its retry pace, apart from the client library:
-// one line when the broker goes away or is back, one per new reason while
-// it cannot be reached or refuses; retries after 1 s, doubling up to 60 s.
+// one line when the broker goes away or is back; while it is away, a line
+// only when a refusal (credentials, certificate, access list) is new, not
+// for every way a network fails; retries after 1 s, doubling up to 60 s.
 // Pure: tests drive it with events.
 #include <chrono>
 #include <cstdint>
@@ -20,8 +21,9 @@ public:
   explicit LinkState(std::string url) : url_(std::move(url)) {}
 
   // A try failed or the connection ended, for `reason`; `waiting` messages
-  // are in the outbox.
-  std::optional<LinkLogLine> failed(const std::string& reason, std::int64_t waiting);
+  // are in the outbox. A refusal is the broker's answer (credentials, the
+  // certificate, the access list), not the network's.
+  std::optional<LinkLogLine> failed(const std::string& reason, std::int64_t waiting, bool refusal = false);
   std::optional<LinkLogLine> connected(std::int64_t waiting);
 
   bool up() const { return state_ == State::up; }
@@ -33,6 +35,7 @@ private:
   std::string url_;
   State state_ = State::unknown;
   std::string reason_;
+  bool refusal_ = false;
 };
 
 class Backoff {

@@ -107,7 +107,7 @@ void MqttLink::log(const std::optional<LinkLogLine>& line) {
 
 std::int64_t MqttLink::waiting() { return store_->outbox_figures().messages; }
 
-void MqttLink::failed(const std::string& reason) {
+void MqttLink::failed(const std::string& reason, bool refusal) {
   up_ = false;
   idle_ = false;
   // What was in flight is sent again, from the oldest.
@@ -115,7 +115,7 @@ void MqttLink::failed(const std::string& reason) {
   inFlight_.clear();
   inFlightRows_.clear();
   moreMaybe_ = true;
-  log(state_.failed(reason, waiting()));
+  log(state_.failed(reason, waiting(), refusal));
 }
 
 bool MqttLink::try_connect(Client& c) {
@@ -173,7 +173,7 @@ bool MqttLink::try_connect(Client& c) {
   errno = 0;
   rc = mosquitto_connect_async(c.m, options_.broker.host.c_str(), options_.broker.port, kKeepAliveSeconds);
   if (rc == MOSQ_ERR_SUCCESS) return true;
-  failed(describe(rc, errno, c.lastError, options_.broker.host));
+  failed(describe(rc, errno, c.lastError, options_.broker.host), rc == MOSQ_ERR_TLS);
   return false;
 }
 
@@ -254,7 +254,7 @@ void MqttLink::run() {
     else if (!client->announced && SteadyClock::now() - client->started > kConnectTimeout)
       why = "no answer from the broker";
     if (!why.empty()) {
-      failed(why);
+      failed(why, client->refused >= 0 || client->publishRefused >= 0 || rc == MOSQ_ERR_TLS);
       retryLater();
       continue;
     }

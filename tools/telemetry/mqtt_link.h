@@ -60,7 +60,7 @@ private:
   struct Client;
   void run();
   bool try_connect(Client& c);
-  void failed(const std::string& reason);
+  void failed(const std::string& reason, bool refusal = false);
   void pump(Client& c);
   void say_offline(Client& c);
   void log(const std::optional<LinkLogLine>& line);
