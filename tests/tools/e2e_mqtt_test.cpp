@@ -127,23 +127,35 @@ struct MqttSite : ::testing::Test {
     args.insert(args.end(), more.begin(), more.end());
     return args;
   }
-  // Waits until the consumer holds every number through `upto`.
-  bool received_through(Subscriber& sub, std::int64_t upto) {
-    return sub.wait_for([&](const std::vector<Message>& m) { return complete_through(seen(m, 1), upto); }, kWait);
+  // The broker runs and a consumer with a persistent session listens under
+  // the prefix before meter-host starts.
+  std::optional<Subscriber> sub;
+  void SetUp() override {
+    broker.start();
+    sub.emplace(broker, "consumer", std::string(kPrefix) + "/#");
+    ASSERT_TRUE(sub->wait_connected(std::chrono::seconds(30))) << sub->last_problem();
   }
-  std::int64_t last_seen(Subscriber& sub) { return seen(sub.messages(), 1).last; }
+
+  // Waits until the consumer holds every number through `upto`.
+  bool received_through(std::int64_t upto) {
+    return sub->wait_for([&](const std::vector<Message>& m) { return complete_through(seen(m, 1), upto); }, kWait);
+  }
+  // Starts the broker again: meter-host is back on it, and the consumer
+  // then holds every number given so far.
+  void bring_broker_back(HostRun& host) {
+    broker.start();
+    ASSERT_TRUE(host.err().wait_for("is back", kEventTimeout)) << host.err_text();
+    ASSERT_TRUE(received_through(left_in(history, 1).last)) << host.err_text();
+  }
 };
 
 TEST_F(MqttSite, TopicsPayloadsAndEveryNumberInOrderAcrossABrokerRestart) {
-  broker.start();
-  Subscriber sub(broker, "consumer", std::string(kPrefix) + "/#");
-  ASSERT_TRUE(sub.wait_connected(std::chrono::seconds(30))) << sub.last_problem();
   auto manager = std::make_optional<kvtest::NotifyListener>(dir.path("notify"));
   setenv("NOTIFY_SOCKET", manager->address().c_str(), 1);
   HostRun host(host_args(broker.tls_url()));
   unsetenv("NOTIFY_SOCKET");
   ASSERT_TRUE(host.err().wait_for("mqtt: connected to " + broker.tls_url(), kEventTimeout)) << host.err_text();
-  ASSERT_TRUE(received_through(sub, 5)) << host.err_text();
+  ASSERT_TRUE(received_through(5)) << host.err_text();
   // The service's status line tells the broker's state and the outbox.
   const std::regex status(R"(STATUS=1 of 1 meter online, cycle \d+, history ok, mqtt connected, outbox \d+.*, \d+ sent, 0 dropped)");
   std::vector<std::string> told;
@@ -159,7 +171,7 @@ TEST_F(MqttSite, TopicsPayloadsAndEveryNumberInOrderAcrossABrokerRestart) {
   // Closed: the datagrams that follow have nowhere to wait.
   manager.reset();
 
-  const std::vector<Message> first = sub.messages();
+  const std::vector<Message> first = sub->messages();
   const auto on = [&](const std::string& leaf) {
     std::vector<Message> out;
     for (const Message& m : first)
@@ -190,10 +202,7 @@ TEST_F(MqttSite, TopicsPayloadsAndEveryNumberInOrderAcrossABrokerRestart) {
   ASSERT_TRUE(host.err().wait_for("mqtt: lost the broker", kEventTimeout)) << host.err_text();
   const std::size_t rounds = count_of(host.err_text(), "completed in");
   ASSERT_TRUE(host.err().wait_for("completed in", kEventTimeout, rounds + 5)) << host.err_text();
-  broker.start();
-  ASSERT_TRUE(host.err().wait_for("is back", kEventTimeout)) << host.err_text();
-  const Left meanwhile = left_in(history, 1);
-  ASSERT_TRUE(received_through(sub, meanwhile.last)) << host.err_text();
+  ASSERT_NO_FATAL_FAILURE(bring_broker_back(host));
 
   host.send("quit");
   EXPECT_EQ(host.wait(), 0) << host.err_text();
@@ -202,11 +211,11 @@ TEST_F(MqttSite, TopicsPayloadsAndEveryNumberInOrderAcrossABrokerRestart) {
   EXPECT_EQ(count_of(err, "mqtt: lost the broker") + count_of(err, "mqtt: cannot use the broker"), 1u) << err;
   EXPECT_EQ(count_of(err, "is back"), 1u) << err;
   EXPECT_NE(err.find("mqtt: stopped; outbox "), std::string::npos) << "the exit summary";
-  ASSERT_TRUE(sub.wait_for(
+  ASSERT_TRUE(sub->wait_for(
       [](const std::vector<Message>& m) { return !m.empty() && m.back().topic == std::string(kPrefix) + "/status" && m.back().payload == "offline"; },
       kWait))
       << "a clean stop says offline";
-  const Seen s = seen(sub.messages(), 1);
+  const Seen s = seen(sub->messages(), 1);
   expect_in_order(s);
   const Left left = left_in(history, 1);
   expect_nothing_lost(s, left);
@@ -216,12 +225,9 @@ TEST_F(MqttSite, TopicsPayloadsAndEveryNumberInOrderAcrossABrokerRestart) {
 }
 
 TEST_F(MqttSite, KilledWhileTheBrokerIsAwayThenStartedWithoutIt) {
-  broker.start();
-  Subscriber sub(broker, "consumer", std::string(kPrefix) + "/#");
-  ASSERT_TRUE(sub.wait_connected(std::chrono::seconds(30))) << sub.last_problem();
   {
     HostRun host(host_args(broker.url()));
-    ASSERT_TRUE(received_through(sub, 3)) << host.err_text();
+    ASSERT_TRUE(received_through(3)) << host.err_text();
     broker.stop();
     ASSERT_TRUE(host.err().wait_for("mqtt: lost the broker", kEventTimeout)) << host.err_text();
     const std::size_t rounds = count_of(host.err_text(), "completed in");
@@ -233,20 +239,15 @@ TEST_F(MqttSite, KilledWhileTheBrokerIsAwayThenStartedWithoutIt) {
   HostRun host(host_args(broker.url()));
   ASSERT_TRUE(host.err().wait_for("mqtt: cannot use the broker " + broker.url(), kEventTimeout)) << host.err_text();
   ASSERT_TRUE(host.err().wait_for("completed in", kEventTimeout, 5)) << host.err_text();
-  broker.start();
-  ASSERT_TRUE(host.err().wait_for("is back", kEventTimeout)) << host.err_text();
-  ASSERT_TRUE(received_through(sub, left_in(history, 1).last)) << host.err_text();
+  ASSERT_NO_FATAL_FAILURE(bring_broker_back(host));
   host.send("quit");
   EXPECT_EQ(host.wait(), 0) << host.err_text();
-  const Seen s = seen(sub.messages(), 1);
+  const Seen s = seen(sub->messages(), 1);
   expect_in_order(s);
   expect_nothing_lost(s, left_in(history, 1));
 }
 
 TEST_F(MqttSite, AMeterOfflineAndBackIsDataWithItsOwnNumbers) {
-  broker.start();
-  Subscriber sub(broker, "consumer", std::string(kPrefix) + "/#");
-  ASSERT_TRUE(sub.wait_connected(std::chrono::seconds(30))) << sub.last_problem();
   // Slave 3 loses its first three requests: offline, then back.
   HostRun host(host_args(broker.url(), {"--meter", "1", "--meter", "3", "--fault", "no-reply@3", "--fault-count", "3",
                                         "--timeout-ms", "1000", "--offline-retry", "0.5"}));
@@ -261,12 +262,12 @@ TEST_F(MqttSite, AMeterOfflineAndBackIsDataWithItsOwnNumbers) {
       }
     return out;
   };
-  ASSERT_TRUE(sub.wait_for(
+  ASSERT_TRUE(sub->wait_for(
       [&](const std::vector<Message>& got) { return states(got).size() >= 4 && seen(got, 1).last >= 3; }, kWait))
       << host.err_text();
   host.send("quit");
   EXPECT_EQ(host.wait(), 0) << host.err_text();
-  const std::vector<Message> got = sub.messages();
+  const std::vector<Message> got = sub->messages();
   EXPECT_EQ(states(got), (std::vector<std::string>{"offline event", "offline", "online event", "online"}));
   for (const Message& m : got)
     if (m.topic == events)
@@ -285,20 +286,15 @@ TEST_F(MqttSite, AMeterOfflineAndBackIsDataWithItsOwnNumbers) {
 }
 
 TEST_F(MqttSite, OverItsCapTheOutboxDropsTheOldestStatesAndSaysSo) {
-  broker.start();
-  Subscriber sub(broker, "consumer", std::string(kPrefix) + "/#");
-  ASSERT_TRUE(sub.wait_connected(std::chrono::seconds(30))) << sub.last_problem();
   broker.stop();
   // About seven state messages fit in 50 kB.
   HostRun host(host_args(broker.url(), {"--outbox-max-mb", "0.05"}));
   ASSERT_TRUE(host.err().wait_for("completed in", kEventTimeout, 20)) << host.err_text();
-  broker.start();
-  ASSERT_TRUE(host.err().wait_for("is back", kEventTimeout)) << host.err_text();
-  ASSERT_TRUE(received_through(sub, left_in(history, 1).last)) << host.err_text();
+  ASSERT_NO_FATAL_FAILURE(bring_broker_back(host));
   host.send("quit");
   EXPECT_EQ(host.wait(), 0) << host.err_text();
 
-  const std::vector<Message> got = sub.messages();
+  const std::vector<Message> got = sub->messages();
   const Seen s = seen(got, 1);
   ASSERT_FALSE(s.dropped.empty()) << host.err_text();
   std::size_t gaps = 0;
@@ -318,7 +314,6 @@ TEST_F(MqttSite, OverItsCapTheOutboxDropsTheOldestStatesAndSaysSo) {
 }
 
 TEST_F(MqttSite, WrongPasswordOrCertificateIsRefusedLoggedOnceAndPollingGoesOn) {
-  broker.start();
   write_text(dir.path("wrong"), "not-the-password\n");
   struct Case {
     std::string url;

@@ -55,6 +55,35 @@ inline CLI::Validator seconds(double max) {
       "");
 }
 
+// A number as the help and the messages show it: no trailing zeros.
+inline std::string number_text(double v) {
+  std::string text = std::to_string(v);
+  text.erase(text.find_last_not_of('0') + 1);
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  return text;
+}
+
+// "a number from MIN to MAX", for the messages of a site file's members too.
+inline std::string number_range(double min, double max) {
+  return "a number from " + number_text(min) + " to " + number_text(max);
+}
+
+// A decimal-number option in [min, max], fractions allowed; `set`
+// receives the value.
+template <typename Set>
+CLI::Option* add_number(CLI::App& app, const std::string& name, Set set, double min, double max,
+                        const std::string& help) {
+  return app.add_option_function<std::string>(name, [set](const std::string& text) { set(std::stod(text)); }, help)
+      ->check(CLI::Validator(
+          [min, max](std::string& text) -> std::string {
+            char* end = nullptr;
+            const double v = text.empty() || text[0] == ' ' || text[0] == '+' ? -1 : std::strtod(text.c_str(), &end);
+            if (end && *end == '\0' && v >= min && v <= max) return {};
+            return "expected " + number_range(min, max) + ", got \"" + text + "\"";
+          },
+          ""));
+}
+
 // A whole-number option read as parse_integer reads it (CLI11's own
 // conversion would take "010" for eight); `set` receives the value.
 template <typename Set>

@@ -1,6 +1,6 @@
 #include "history_options.h"
 
-#include <CLI/CLI.hpp>
+#include "command_line.h"
 
 namespace hist {
 
@@ -34,13 +34,6 @@ const NumberSetting kNumbers[] = {
      "the history file's cap: the oldest blocks go first, then the\noldest minutes (default 2048)"},
 };
 
-std::string number_text(double v) {
-  std::string text = std::to_string(v);
-  text.erase(text.find_last_not_of('0') + 1);
-  if (!text.empty() && text.back() == '.') text.pop_back();
-  return text;
-}
-
 }  // namespace
 
 bool history_from_json(const Json::Value& member, HistoryOptions* options, std::string* error) {
@@ -60,8 +53,7 @@ bool history_from_json(const Json::Value& member, HistoryOptions* options, std::
     if (!member.isMember(n.member)) continue;
     const Json::Value& v = member[n.member];
     if (!v.isNumeric() || !(v.asDouble() >= n.min) || v.asDouble() > n.max) {
-      *error = std::string("the site's \"history\".\"") + n.member + "\" must be a number from " +
-               number_text(n.min) + " to " + number_text(n.max);
+      *error = std::string("the site's \"history\".\"") + n.member + "\" must be " + cli::number_range(n.min, n.max);
       return false;
     }
     o.*n.value = v.asDouble();
@@ -76,22 +68,10 @@ void add_history_flags(CLI::App& app, HistoryFlags& flags, const std::string& gr
                  "tiers and the alarms; the newest round of each meter is\nloaded at start-up")
       ->type_name("FILE")
       ->group(group);
-  for (const NumberSetting& n : kNumbers) {
-    app.add_option_function<std::string>(
-           n.flag, [&flags, &n](const std::string& text) { flags.*n.given = std::stod(text); }, n.help)
-        ->check(CLI::Validator(
-            [&n](std::string& text) -> std::string {
-              char* end = nullptr;
-              const double v =
-                  text.empty() || text[0] == ' ' || text[0] == '+' ? -1 : std::strtod(text.c_str(), &end);
-              if (end && *end == '\0' && v >= n.min && v <= n.max) return {};
-              return "expected a number from " + number_text(n.min) + " to " + number_text(n.max) + ", got \"" +
-                     text + "\"";
-            },
-            ""))
+  for (const NumberSetting& n : kNumbers)
+    cli::add_number(app, n.flag, [&flags, &n](double v) { flags.*n.given = v; }, n.min, n.max, n.help)
         ->type_name(n.type)
         ->group(group);
-  }
 }
 
 HistoryOptions resolve_history_options(const HistoryFlags& flags, const HistoryOptions& site) {

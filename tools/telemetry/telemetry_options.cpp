@@ -5,9 +5,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
-#include <CLI/CLI.hpp>
+#include "command_line.h"
 
 namespace telemetry {
 
@@ -56,14 +55,6 @@ const NumberSetting kNumbers[] = {
     {"outboxMaxDays", "--outbox-max-days", &TelemetryOptions::outboxMaxDays, &TelemetryFlags::outboxMaxDays, 0.001,
      36600, "DAYS", "how long a message may wait for the broker (default 30)"},
 };
-
-std::string number_text(double v) {
-  std::ostringstream out;
-  out << v;
-  return out.str();
-}
-
-std::string range_text(const NumberSetting& n) { return "a number from " + number_text(n.min) + " to " + number_text(n.max); }
 
 bool read_password(const std::string& path, std::string* password, std::string* error) {
   std::ifstream in(path);
@@ -137,21 +128,10 @@ bool parse_broker_url(const std::string& url, BrokerAddress* out, std::string* e
 void add_telemetry_flags(CLI::App& app, TelemetryFlags& flags, const std::string& group) {
   for (const TextSetting& t : kTexts)
     app.add_option(t.flag, flags.*t.given, t.help)->type_name(t.type)->group(group);
-  for (const NumberSetting& n : kNumbers) {
-    app.add_option_function<std::string>(
-           n.flag, [&flags, &n](const std::string& text) { flags.*n.given = std::stod(text); }, n.help)
-        ->check(CLI::Validator(
-            [&n](std::string& text) -> std::string {
-              char* end = nullptr;
-              const double v =
-                  text.empty() || text[0] == ' ' || text[0] == '+' ? -1 : std::strtod(text.c_str(), &end);
-              if (end && *end == '\0' && v >= n.min && v <= n.max) return {};
-              return "expected " + range_text(n) + ", got \"" + text + "\"";
-            },
-            ""))
+  for (const NumberSetting& n : kNumbers)
+    cli::add_number(app, n.flag, [&flags, &n](double v) { flags.*n.given = v; }, n.min, n.max, n.help)
         ->type_name(n.type)
         ->group(group);
-  }
 }
 
 bool resolve_telemetry(const TelemetryFlags& flags, const Json::Value& site, const std::string& hostName,
@@ -178,7 +158,7 @@ bool resolve_telemetry(const TelemetryFlags& flags, const Json::Value& site, con
     } else if (site.isObject() && site.isMember(n.member)) {
       const Json::Value& v = site[n.member];
       if (!v.isNumeric() || !(v.asDouble() >= n.min) || v.asDouble() > n.max) {
-        *error = std::string("the site's \"mqtt\".\"") + n.member + "\" must be " + range_text(n);
+        *error = std::string("the site's \"mqtt\".\"") + n.member + "\" must be " + cli::number_range(n.min, n.max);
         return false;
       }
       o.*n.value = v.asDouble();

@@ -91,8 +91,7 @@ void TelemetrySink::stopped(const meter_host::RunEnd&) {
   link_->stop();
 }
 
-std::string TelemetrySink::oldest_text() const {
-  const hist::OutboxFigures f = store_->outbox_figures();
+std::string TelemetrySink::oldest_text(const hist::OutboxFigures& f) {
   if (!f.oldest) return "";
   const std::int64_t age = std::max<std::int64_t>(0, wall_clock() - *f.oldest);
   return " (oldest " + std::to_string(age) + " s)";
@@ -101,14 +100,14 @@ std::string TelemetrySink::oldest_text() const {
 std::string TelemetrySink::status_text() const {
   const hist::OutboxFigures f = store_->outbox_figures();
   return std::string(link_->connected() ? "mqtt connected" : "mqtt down") + ", outbox " +
-         std::to_string(f.messages) + oldest_text() + ", " + std::to_string(link_->messages_sent()) + " sent, " +
+         std::to_string(f.messages) + oldest_text(f) + ", " + std::to_string(link_->messages_sent()) + " sent, " +
          std::to_string(f.dropped) + " dropped";
 }
 
 std::string TelemetrySink::stats_line() const {
   const hist::OutboxFigures f = store_->outbox_figures();
   return "mqtt: " + link_->state_text() + "; outbox " + std::to_string(f.messages) +
-         (f.messages == 1 ? " message" : " messages") + oldest_text() +
+         (f.messages == 1 ? " message" : " messages") + oldest_text(f) +
          ", " + std::to_string(f.bytes) + " bytes; " + std::to_string(link_->messages_sent()) + " sent (" +
          std::to_string(link_->bytes_sent()) + " bytes), " + std::to_string(f.dropped) + " dropped";
 }

@@ -51,7 +51,7 @@ public:
 
 private:
   void describe(const std::vector<meter_host::MeterInfo>& meters);
-  std::string oldest_text() const;
+  static std::string oldest_text(const hist::OutboxFigures& f);
 
   std::shared_ptr<hist::HistoryStore> store_;
   std::shared_ptr<hist::HistorySink> history_;
