@@ -38,7 +38,7 @@ struct MqttLink::Client {
   bool announced = false;
   int refused = -1;  // the broker's CONNACK code when it refused
   int publishRefused = -1;  // a PUBACK's code when the broker would not take a message
-  std::string lastError;  // the library's last error line (TLS)
+  std::string firstError;  // the library's first error line (TLS: the cause, not what follows it)
   // The link counts as up once the broker took "online" on P/status: a
   // broker that takes the connection but not our messages is no link.
   int onlineMid = -1;
@@ -53,10 +53,10 @@ namespace {
 // Why the library gave up, in the words a log reader needs: a TLS failure
 // as OpenSSL said it (a certificate that does not verify), whichever call
 // met it.
-std::string describe(int rc, int error, const std::string& lastError, const std::string& host) {
+std::string describe(int rc, int error, const std::string& firstError, const std::string& host) {
   switch (rc) {
     case MOSQ_ERR_TLS:
-      return "TLS: " + (lastError.empty() ? std::string("the handshake failed") : lastError);
+      return "TLS: " + (firstError.empty() ? std::string("the handshake failed") : firstError);
     case MOSQ_ERR_ERRNO:
       return std::strerror(error);
     case MOSQ_ERR_EAI:
@@ -152,7 +152,8 @@ bool MqttLink::try_connect(Client& c) {
     ++link.sent_;
   });
   mosquitto_log_callback_set(c.m, [](mosquitto*, void* obj, int level, const char* text) {
-    if (level == MOSQ_LOG_ERR && text) static_cast<Client*>(obj)->lastError = text;
+    auto* client = static_cast<Client*>(obj);
+    if (level == MOSQ_LOG_ERR && text && client->firstError.empty()) client->firstError = text;
   });
   int rc = MOSQ_ERR_SUCCESS;
   if (!options_.user.empty())
@@ -173,7 +174,7 @@ bool MqttLink::try_connect(Client& c) {
   errno = 0;
   rc = mosquitto_connect_async(c.m, options_.broker.host.c_str(), options_.broker.port, kKeepAliveSeconds);
   if (rc == MOSQ_ERR_SUCCESS) return true;
-  failed(describe(rc, errno, c.lastError, options_.broker.host), rc == MOSQ_ERR_TLS);
+  failed(describe(rc, errno, c.firstError, options_.broker.host), rc == MOSQ_ERR_TLS);
   return false;
 }
 
@@ -250,7 +251,7 @@ void MqttLink::run() {
       why = "the broker refused messages under " + options_.prefix + ": " +
             mosquitto_reason_string(client->publishRefused);
     else if (rc != MOSQ_ERR_SUCCESS)
-      why = describe(rc, error, client->lastError, options_.broker.host);
+      why = describe(rc, error, client->firstError, options_.broker.host);
     else if (!client->announced && SteadyClock::now() - client->started > kConnectTimeout)
       why = "no answer from the broker";
     if (!why.empty()) {
